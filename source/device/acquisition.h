@@ -1,0 +1,30 @@
+// Page acquisition: one page from the scanner into memory.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+// The acquired page and its geometry; at most one page exists at a time.
+struct PageImageRecord {
+    MemoryBlock bufferHandle; // the locked movable block, or null
+    uint8_t* buffer;           // its locked address, or null
+    uint32_t rowsHeld;         // rows of stride bytes the buffer holds and the scanner filled
+    uint32_t pixelsPerLine;
+    uint32_t lines;
+    uint16_t stride;
+    uint32_t scannerBytesPerLine;
+    uint32_t scannerLines;
+    uint32_t bitsPerPixel;
+    uint32_t pixelMode;
+    uint32_t xResolution;
+    uint32_t yResolution;
+};
+extern PageImageRecord PageImage;
+
+int AcquirePage(); // 1 page acquired, 0 not (the user has been told why)
+uint8_t* ReadPage(uint32_t scannerBytesPerLine, uint32_t scannerLines, uint16_t stride);
+// Unlock and free the page buffer, if one is held, and forget it.
+void ReleasePageBuffer();
+
+void ResetAcquisitionState();

@@ -1,0 +1,4 @@
+#include "twain/notifications.h"
+
+void NotifyTransferReady() {}
+void NotifyCloseRequest() {}

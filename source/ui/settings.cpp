@@ -1,0 +1,7 @@
+#include "ui/settings.h"
+
+ScanSettingsRecord ScanSettings;
+
+void LoadScanSettings() {}
+void SaveScanSettings() {}
+void ResetSettingsState() {}
