@@ -223,6 +223,22 @@ TEST_F(Capabilities, DeviceOnlineWithoutAScannerIsFalseAndLeavesNothingOpen) {
     EXPECT_TRUE(host::MessageBoxes().empty());
 }
 
+TEST_F(Capabilities, DeviceOnlineProbesTheScannerEachTimeAndClosesTheChannel) {
+    sim::AddScanner(3);
+    for (TW_UINT16 message : {MSG_GET, MSG_GETCURRENT, MSG_GETDEFAULT}) {
+        ExpectAnswer(message, CAP_DEVICEONLINE, One(TWTY_BOOL, 1), MessageName(message));
+        EXPECT_EQ(sim::OpenHandleCount(), 0) << sim::TranscriptText();
+    }
+    EXPECT_EQ(sim::CommandCount(sim::kOpGetStatus), 3) << sim::TranscriptText();
+    sim::Slot(3).answers = false; // it takes commands but never answers
+    ExpectAnswer(MSG_GET, CAP_DEVICEONLINE, One(TWTY_BOOL, 0), "not answering");
+    sim::Unplug(3);
+    ExpectAnswer(MSG_GET, CAP_DEVICEONLINE, One(TWTY_BOOL, 0), "unplugged");
+    EXPECT_EQ(sim::OpenHandleCount(), 0);
+    EXPECT_TRUE(sim::ProtocolErrors().empty()) << sim::ProtocolErrorText();
+    EXPECT_TRUE(host::MessageBoxes().empty());
+}
+
 TEST_F(Capabilities, IndicatorsFollowTheSettingsDialog) {
     const auto dialog = reinterpret_cast<WindowHandle>(0x0B000020u);
     const std::pair<WindowHandle, uint32_t> states[] = {{nullptr, 0}, {dialog, 1}, {nullptr, 0}};

@@ -16,6 +16,7 @@
 #include "capabilities/image_layout.h"
 #include "platform/host/host_platform.h"
 #include "platform/platform.h"
+#include "simulator/scanner_simulator.h"
 #include "twain/entry.h"
 #include "twain/status.h"
 #include "ui/settings.h"
@@ -244,9 +245,11 @@ class CapabilityTest : public ::testing::Test {
     void TearDown() override {
         ExpectNothingLeft();
         host::Shutdown();
+        sim::Reset();
     }
 
     static void LoadLibraryAfresh() {
+        sim::Reset();
         host::Reset();
         ASSERT_TRUE(host::LoadDataSource());
     }
