@@ -17,6 +17,7 @@
 #include "platform/host/host_platform.h"
 #include "platform/platform.h"
 #include "simulator/scanner_simulator.h"
+#include "support/source_fixture.h"
 #include "twain/entry.h"
 #include "twain/status.h"
 #include "ui/settings.h"
@@ -237,31 +238,31 @@ inline void ExpectSnapshotEq(const Snapshot& want, const Snapshot& got) {
     EXPECT_EQ(got.settings.Brightness, want.settings.Brightness) << "Brightness";
 }
 
-// Every test starts from a freshly loaded library and ends with nothing of the
-// host simulation left behind: no block, lock or handle, and no misuse.
-class CapabilityTest : public ::testing::Test {
+// Every test starts from a freshly loaded library, no scanner and no settings
+// dialog, and ends with nothing of the host simulation left behind: no block,
+// lock or handle, and no misuse.
+class CapabilityTest : public SourceTest {
   protected:
-    void SetUp() override { LoadLibraryAfresh(); }
+    void SetUp() override {
+        sim::Reset();
+        SourceTest::SetUp();
+    }
     void TearDown() override {
-        ExpectNothingLeft();
-        host::Shutdown();
+        SourceTest::TearDown();
         sim::Reset();
     }
 
-    static void LoadLibraryAfresh() {
-        sim::Reset();
-        host::Reset();
-        ASSERT_TRUE(host::LoadDataSource());
-    }
     static void ExpectNothingLeft() {
         for (const std::string& problem : host::TearDownProblems()) {
             ADD_FAILURE() << problem;
         }
     }
-    // A new process: what the previous case left is checked, then forgotten.
+    // A new process for the next case: what this one left is checked first.
     static void Reload() {
         ExpectNothingLeft();
-        LoadLibraryAfresh();
+        sim::Reset();
+        host::Reset();
+        ASSERT_TRUE(host::LoadDataSource());
     }
 
     static TW_CAPABILITY Query(TW_UINT16 cap) {
