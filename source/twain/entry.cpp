@@ -1,7 +1,5 @@
 #include "twain/entry.h"
 
-#include <array>
-
 #include "capabilities/capabilities.h"
 #include "capabilities/image_layout.h"
 #include "device/image_info.h"
@@ -13,10 +11,8 @@
 #include "twain/transfer_control.h"
 #include "twain/user_interface.h"
 
-namespace {
-
 // DG_CONTROL: one operation per data argument type, walked in this order.
-constexpr std::array<DispatchEntry, 9> kControlTable{{
+const DispatchEntry ControlTable[] = {
     {DAT_IDENTITY, IdentityOperation},
     {DAT_USERINTERFACE, UserInterfaceOperation},
     {DAT_CAPABILITY, CapabilityOperation},
@@ -26,17 +22,16 @@ constexpr std::array<DispatchEntry, 9> kControlTable{{
     {DAT_SETUPFILEXFER, SetupFileTransferOperation},
     {DAT_XFERGROUP, TransferGroupOperation},
     {DAT_NULL, nullptr},
-}};
+};
 
 // DG_IMAGE.
-constexpr std::array<DispatchEntry, 6> kImageTable{{
-    {DAT_IMAGEINFO, ImageInfoOperation},
-    {DAT_IMAGELAYOUT, ImageLayoutOperation},
-    {DAT_IMAGEMEMXFER, MemoryTransferOperation},
-    {DAT_IMAGENATIVEXFER, NativeTransferOperation},
-    {DAT_IMAGEFILEXFER, FileTransferOperation},
-    {DAT_NULL, nullptr},
-}};
+const DispatchEntry ImageTable[] = {
+    {DAT_IMAGEINFO, ImageInfoOperation},         {DAT_IMAGELAYOUT, ImageLayoutOperation},
+    {DAT_IMAGEMEMXFER, MemoryTransferOperation}, {DAT_IMAGENATIVEXFER, NativeTransferOperation},
+    {DAT_IMAGEFILEXFER, FileTransferOperation},  {DAT_NULL, nullptr},
+};
+
+namespace {
 
 // Source Managers ask for the identity with a null origin (Wine's, and the
 // Working Group's by default), so the origin is read only while an
@@ -81,9 +76,9 @@ extern "C" TW_UINT16 TW_CALLINGCONV DS_Entry(pTW_IDENTITY origin, TW_UINT32 data
 
     const DispatchEntry* entry = nullptr;
     if (dataGroup == DG_CONTROL) {
-        entry = kControlTable.data();
+        entry = ControlTable;
     } else if (dataGroup == DG_IMAGE) {
-        entry = kImageTable.data();
+        entry = ImageTable;
     } else {
         // An application that asks for the status after this failure learns why.
         ConditionCode = TWCC_BADPROTOCOL;
