@@ -9,6 +9,7 @@ bash scripts/build.sh win
 echo "Tq3480P.ds built: build/win/Tq3480P.ds"
 
 source scripts/wine_prefix.sh
+TQ_REQUIRE_WINE=1 wine_require_machine
 wine_prefix_create
 installed=$(wine_install_source build/win/Tq3480P.ds)
 status=0

@@ -1,4 +1,5 @@
 // The five scan settings and their INI file in the user's temporary directory.
+#include <cctype>
 #include <optional>
 #include <string>
 #include <vector>
@@ -116,7 +117,14 @@ INSTANTIATE_TEST_SUITE_P(
                       // Not a number: the leading sign and digits count, else 0.
                       RangeCase{"Resolution", "high", &Values::resolution, 0},
                       RangeCase{"Paper Size", "7 sheets", &Values::paper, 7},
-                      RangeCase{"Brightness", "-", &Values::brightness, 0}));
+                      RangeCase{"Brightness", "-", &Values::brightness, 0}),
+    [](const auto& info) {
+        std::string name = std::string(info.param.key) + "_" + info.param.text;
+        for (char& c : name) {
+            c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        }
+        return name + "_" + std::to_string(info.index);
+    });
 
 TEST_F(SettingsTest, OtherSectionsAndKeysAreLeftAlone) {
     host::WriteFileText(kSettingsFile, std::string("[Other]\r\nPaper Size=9\r\n[") + kSection +

@@ -9,6 +9,7 @@ for built in build/win/Tq3480P.ds build/win/identity_check.exe; do
 done
 
 source scripts/wine_prefix.sh
+wine_require_machine
 wine_prefix_create
 installed=$(wine_install_source build/win/Tq3480P.ds)
 answer="$WINE_RUN_DIR/answer.txt"
