@@ -20,7 +20,7 @@ void ExpectAnswer(TW_UINT16 message, TW_UINT16 cap, const Container& expected,
                   const std::string& label) {
     TW_CAPABILITY capability = TW_CAPABILITY{cap, kUntouchedConType, nullptr};
     ASSERT_EQ(CapabilityRequest(message, &capability), TWRC_SUCCESS) << label;
-    EXPECT_EQ(ConditionCode, TWCC_SUCCESS) << label;
+    EXPECT_EQ(StatusCode(), TWCC_SUCCESS) << label;
     ExpectContainer(capability, expected, label);
 }
 
@@ -57,6 +57,20 @@ TEST_F(Capabilities, ResolutionFollowsTheOpenThenOnlyTheCurrentValueFollowsTheDi
     EXPECT_EQ(ScanSettings.ResolutionIndex, 1);
 }
 
+// The same through a real open: the settings file, then the seeding.
+TEST_F(Capabilities, OpenFromTheSettingsFileSeedsTheEnumerations) {
+    host::WriteFileText("C:\\TEMP\\UAXXXX.ini", "[Velmora Oskaro Tq3480 PCL]\r\n"
+                                                "Resolution=2\r\nBrightness=-2\r\n");
+    sim::AddScanner(0);
+    CapabilityState.BitDepthEnumeration.CurrentIndex = 1;
+    ASSERT_EQ(OpenSource(), TWRC_SUCCESS);
+    ExpectAnswer(MSG_GET, ICAP_XRESOLUTION, Enum(2, 1, kResolutions), "resolution");
+    ExpectAnswer(MSG_GETCURRENT, ICAP_YRESOLUTION, One(TWTY_FIX32, Fix32(600, 0)), "current");
+    ExpectAnswer(MSG_GET, ICAP_BRIGHTNESS, Enum(0, 4, kBrightnessLevels), "brightness -2");
+    ExpectAnswer(MSG_GET, ICAP_BITDEPTH, Enum(0, 0, {1, 8, 24}), "bit depth");
+    ASSERT_EQ(CloseSource(), TWRC_SUCCESS);
+}
+
 TEST_F(Capabilities, SettingOneResolutionMovesBoth) {
     ASSERT_EQ(SetOneValue(ICAP_YRESOLUTION, TWTY_FIX32, Fix32(300, 0x4000)), TWRC_SUCCESS);
     ExpectAnswer(MSG_GETCURRENT, ICAP_XRESOLUTION, One(TWTY_FIX32, Fix32(300, 0)), "X");
@@ -64,7 +78,7 @@ TEST_F(Capabilities, SettingOneResolutionMovesBoth) {
     ASSERT_EQ(SetOneValue(ICAP_XRESOLUTION, TWTY_FIX32, Fix32(600, 0)), TWRC_SUCCESS);
     ExpectAnswer(MSG_GET, ICAP_YRESOLUTION, Enum(2, 1, kResolutions), "Y enumeration");
     ASSERT_EQ(SetOneValue(ICAP_XRESOLUTION, TWTY_FIX32, Fix32(200, 0)), TWRC_FAILURE);
-    EXPECT_EQ(ConditionCode, TWCC_BADVALUE);
+    EXPECT_EQ(StatusCode(), TWCC_BADVALUE);
     ExpectAnswer(MSG_GETCURRENT, ICAP_YRESOLUTION, One(TWTY_FIX32, Fix32(600, 0)), "after 200");
 }
 
@@ -120,7 +134,7 @@ TEST_F(Capabilities, TransferCountKeepsOnlyOnePage) {
                               static_cast<uint32_t>(static_cast<int32_t>(step.count))),
                   step.rc)
             << label;
-        EXPECT_EQ(ConditionCode, step.rc == TWRC_SUCCESS ? TWCC_SUCCESS : TWCC_BADVALUE) << label;
+        EXPECT_EQ(StatusCode(), step.rc == TWRC_SUCCESS ? TWCC_SUCCESS : TWCC_BADVALUE) << label;
         ExpectAnswer(MSG_GETCURRENT, CAP_XFERCOUNT, step.current, label);
         ExpectAnswer(MSG_GETDEFAULT, CAP_XFERCOUNT, all, label);
     }
@@ -136,7 +150,7 @@ TEST_F(Capabilities, SupportedSizesSetRefusedAndReset) {
     ExpectAnswer(MSG_GET, ICAP_SUPPORTEDSIZES, Enum(7, 0, kSizes), "letter");
 
     ASSERT_EQ(SetOneValue(ICAP_SUPPORTEDSIZES, TWTY_UINT16, TWSS_B6), TWRC_FAILURE);
-    EXPECT_EQ(ConditionCode, TWCC_BADVALUE);
+    EXPECT_EQ(StatusCode(), TWCC_BADVALUE);
     EXPECT_EQ(ScanSettings.PaperIndex, 12);
     ExpectAnswer(MSG_GETCURRENT, ICAP_SUPPORTEDSIZES, One(TWTY_UINT16, TWSS_NONE), "B6");
 
@@ -164,17 +178,16 @@ TEST_F(Capabilities, DuplexIsNotACapabilityOfThisSource) {
     for (TW_UINT16 message : {MSG_GET, MSG_GETCURRENT, MSG_GETDEFAULT, MSG_RESET}) {
         TW_CAPABILITY capability = Query(CAP_DUPLEX);
         EXPECT_EQ(CapabilityRequest(message, &capability), TWRC_FAILURE);
-        EXPECT_EQ(ConditionCode, TWCC_BADCAP);
+        EXPECT_EQ(StatusCode(), TWCC_BADCAP);
         EXPECT_EQ(capability.ConType, kUntouchedConType);
         EXPECT_EQ(HandleOf(capability), nullptr);
     }
     EXPECT_EQ(SetOneValue(CAP_DUPLEX, TWTY_BOOL, 1), TWRC_FAILURE);
-    EXPECT_EQ(ConditionCode, TWCC_BADCAP);
+    EXPECT_EQ(StatusCode(), TWCC_BADCAP);
     EXPECT_TRUE(host::MessageBoxes().empty());
 }
 
-// Enabled once the failure box is built.
-TEST_F(Capabilities, DISABLED_OtherMessagesShowTheGeneralFailureBox) {
+TEST_F(Capabilities, OtherMessagesShowTheGeneralFailureBox) {
     ResourceModule = OwnModule;
     const TW_UINT16 messages[] = {MSG_GETFIRST, MSG_GETNEXT, MSG_QUERYSUPPORT, MSG_NULL, 0x7777};
     for (TW_UINT16 message : messages) {
@@ -182,7 +195,7 @@ TEST_F(Capabilities, DISABLED_OtherMessagesShowTheGeneralFailureBox) {
             const size_t boxes = host::MessageBoxes().size();
             TW_CAPABILITY capability = Query(cap);
             EXPECT_EQ(CapabilityRequest(message, &capability), TWRC_FAILURE);
-            EXPECT_EQ(ConditionCode, TWCC_BADPROTOCOL);
+            EXPECT_EQ(StatusCode(), TWCC_BADPROTOCOL);
             EXPECT_EQ(capability.ConType, kUntouchedConType);
             EXPECT_EQ(HandleOf(capability), nullptr);
             ASSERT_EQ(host::MessageBoxes().size(), boxes + 1) << "message " << message;
@@ -198,7 +211,7 @@ TEST_F(Capabilities, DISABLED_OtherMessagesShowTheGeneralFailureBox) {
 TEST_F(Capabilities, OtherMessagesBeforeAnyOpenFailWithoutABox) {
     TW_CAPABILITY capability = Query(ICAP_XRESOLUTION);
     EXPECT_EQ(CapabilityRequest(MSG_GETFIRST, &capability), TWRC_FAILURE);
-    EXPECT_EQ(ConditionCode, TWCC_BADPROTOCOL);
+    EXPECT_EQ(StatusCode(), TWCC_BADPROTOCOL);
     EXPECT_TRUE(host::MessageBoxes().empty());
 }
 
@@ -209,7 +222,7 @@ TEST_F(Capabilities, NullCapabilityFailsWithBadValue) {
     for (TW_UINT16 message :
          {MSG_GET, MSG_GETCURRENT, MSG_GETDEFAULT, MSG_SET, MSG_RESET, MSG_GETFIRST}) {
         EXPECT_EQ(CapabilityRequest(message, nullptr), TWRC_FAILURE);
-        EXPECT_EQ(ConditionCode, TWCC_BADVALUE);
+        EXPECT_EQ(StatusCode(), TWCC_BADVALUE);
     }
     EXPECT_TRUE(host::MessageBoxes().empty());
     EXPECT_EQ(host::AllocationCalls(), 0);
@@ -324,7 +337,7 @@ TEST_F(Capabilities, SetWithAnUnusableContainerFailsWithBadValueAndTouchesNothin
         const int locksBefore = host::LockCalls();
         TW_CAPABILITY capability{c.cap, c.conType, block};
         EXPECT_EQ(CapabilityRequest(MSG_SET, &capability), TWRC_FAILURE);
-        EXPECT_EQ(ConditionCode, TWCC_BADVALUE);
+        EXPECT_EQ(StatusCode(), TWCC_BADVALUE);
         ExpectSnapshotEq(before, TakeSnapshot());
         EXPECT_EQ(capability.ConType, c.conType);
         EXPECT_EQ(HandleOf(capability), block);
@@ -360,7 +373,7 @@ TEST_F(Capabilities, NarrowAndUnreadableItemTypesCompareFromZero) {
     for (const Narrow& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(SetOneValue(c.cap, c.itemType, c.item), c.rc);
-        EXPECT_EQ(ConditionCode, c.rc == TWRC_SUCCESS ? TWCC_SUCCESS : TWCC_BADVALUE);
+        EXPECT_EQ(StatusCode(), c.rc == TWRC_SUCCESS ? TWCC_SUCCESS : TWCC_BADVALUE);
     }
     EXPECT_EQ(CapabilityState.PixelFlavorValue, TWPF_VANILLA);
     EXPECT_EQ(CapabilityState.TransferCount, -1);
@@ -410,7 +423,7 @@ TEST_F(Capabilities, AllocationFailureAnswersSuccessWithANullContainer) {
         host::FailNextAllocation();
         TW_CAPABILITY capability = Query(cap);
         EXPECT_EQ(CapabilityRequest(message, &capability), TWRC_SUCCESS);
-        EXPECT_EQ(ConditionCode, TWCC_SUCCESS);
+        EXPECT_EQ(StatusCode(), TWCC_SUCCESS);
         EXPECT_EQ(HandleOf(capability), nullptr);
         EXPECT_EQ(capability.ConType, kUntouchedConType);
         EXPECT_EQ(host::LiveBlockCount(), 0u);

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "capabilities/capabilities.h"
+#include "support/source_fixture.h"
 #include "capabilities/image_layout.h"
 #include "platform/host/host_platform.h"
 #include "platform/platform.h"
 #include "simulator/scanner_simulator.h"
-#include "support/source_fixture.h"
 #include "twain/entry.h"
 #include "twain/status.h"
 #include "ui/settings.h"
@@ -28,12 +28,17 @@ namespace capability_test {
 // application's TW_CAPABILITY alone is seen to do so.
 constexpr TW_UINT16 kUntouchedConType = 0x7777;
 
+// Requests come from the application the Source Manager knows as Id 1.
 inline TW_UINT16 Request(TW_UINT32 group, TW_UINT16 dat, TW_UINT16 message, void* data) {
-    TripletRequest request{nullptr, group, dat, message, data};
-    if (group == DG_CONTROL && dat == DAT_CAPABILITY) {
-        return CapabilityOperation(&request);
-    }
-    return ImageLayoutOperation(&request);
+    static TW_IDENTITY application = MakeIdentity(1, "Capability Test");
+    return DS_Entry(&application, group, dat, message, data);
+}
+
+// The condition code as the application reads it, with DAT_STATUS.
+inline TW_UINT16 StatusCode() {
+    TW_STATUS status{0xEEEE, 0xEEEE};
+    EXPECT_EQ(Request(DG_CONTROL, DAT_STATUS, MSG_GET, &status), TWRC_SUCCESS);
+    return status.ConditionCode;
 }
 
 inline TW_UINT16 CapabilityRequest(TW_UINT16 message, TW_CAPABILITY* capability) {

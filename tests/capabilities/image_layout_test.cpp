@@ -113,14 +113,13 @@ TEST_F(ImageLayout, SetAndResetTouchNothing) {
     EXPECT_TRUE(host::MessageBoxes().empty());
 }
 
-// Enabled once the failure box is built.
-TEST_F(ImageLayout, DISABLED_OtherMessagesShowTheFailureBoxAndWriteNothing) {
+TEST_F(ImageLayout, OtherMessagesShowTheFailureBoxAndWriteNothing) {
     ResourceModule = OwnModule;
     for (TW_UINT16 message : {MSG_GETFIRST, MSG_GETNEXT, MSG_QUERYSUPPORT}) {
         TW_IMAGELAYOUT layout = Scribbled();
         const size_t boxes = host::MessageBoxes().size();
         EXPECT_EQ(LayoutRequest(message, &layout), TWRC_FAILURE);
-        EXPECT_EQ(ConditionCode, TWCC_BADPROTOCOL);
+        EXPECT_EQ(StatusCode(), TWCC_BADPROTOCOL);
         EXPECT_EQ(Hex(BytesOf(layout)), Hex(BytesOf(Scribbled())));
         ASSERT_EQ(host::MessageBoxes().size(), boxes + 1);
         EXPECT_EQ(host::MessageBoxes().back().text,
@@ -135,11 +134,11 @@ TEST_F(ImageLayout, KeepsTheConditionCodeAndRefusesANullLayout) {
     ConditionCode = TWCC_SEQERROR;
     TW_IMAGELAYOUT layout = Scribbled();
     ASSERT_EQ(LayoutRequest(MSG_GET, &layout), TWRC_SUCCESS);
-    EXPECT_EQ(ConditionCode, TWCC_SEQERROR);
+    EXPECT_EQ(StatusCode(), TWCC_SEQERROR);
     ResourceModule = OwnModule;
     for (TW_UINT16 message : {MSG_GET, MSG_GETCURRENT, MSG_GETDEFAULT}) {
         EXPECT_EQ(LayoutRequest(message, nullptr), TWRC_FAILURE);
-        EXPECT_EQ(ConditionCode, TWCC_BADVALUE);
+        EXPECT_EQ(StatusCode(), TWCC_BADVALUE);
     }
     EXPECT_TRUE(host::MessageBoxes().empty());
 }

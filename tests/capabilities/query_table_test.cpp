@@ -120,14 +120,14 @@ TEST_F(CapabilityQueries, EveryCapabilityAnswersEachQueryAndReset) {
             ConditionCode = TWCC_BADVALUE; // a capability request starts by clearing it
             TW_CAPABILITY capability = Query(row.cap);
             EXPECT_EQ(CapabilityRequest(message, &capability), TWRC_SUCCESS) << label;
-            EXPECT_EQ(ConditionCode, TWCC_SUCCESS) << label;
+            EXPECT_EQ(StatusCode(), TWCC_SUCCESS) << label;
             EXPECT_EQ(capability.Cap, row.cap) << label;
             ExpectContainer(capability, *expected, label);
         }
         const std::string label = std::string(row.name) + " MSG_RESET";
         TW_CAPABILITY capability = Query(row.cap);
         EXPECT_EQ(CapabilityRequest(MSG_RESET, &capability), row.reset.rc) << label;
-        EXPECT_EQ(ConditionCode, row.reset.cc) << label;
+        EXPECT_EQ(StatusCode(), row.reset.cc) << label;
         EXPECT_EQ(capability.Cap, row.cap) << label;
         if (row.reset.container) {
             ExpectContainer(capability, *row.reset.container, label);
@@ -152,7 +152,7 @@ TEST_F(CapabilityQueries, SupportedCapsListsExactlyTheAnsweredCapabilities) {
         if (listed) {
             host::FreeApplicationBlock(capability.hContainer);
         } else {
-            ASSERT_EQ(ConditionCode, TWCC_BADCAP);
+            ASSERT_EQ(StatusCode(), TWCC_BADCAP);
             ASSERT_EQ(capability.ConType, kUntouchedConType);
             ASSERT_EQ(HandleOf(capability), nullptr);
         }

@@ -317,7 +317,7 @@ TEST_F(CapabilitySetReset, EachCaseAcceptsRefusesAndChangesAsListed) {
         const int locksBefore = host::LockCalls();
 
         EXPECT_EQ(CapabilityRequest(c.message, &capability), c.rc);
-        EXPECT_EQ(ConditionCode, c.cc);
+        EXPECT_EQ(StatusCode(), c.cc);
         EXPECT_EQ(host::LockCalls() - locksBefore, c.locks);
         ExpectSnapshotEq(expected, TakeSnapshot());
         EXPECT_TRUE(host::MessageBoxes().empty());
