@@ -311,25 +311,33 @@ void GetImageInfo() {
     line.Emit();
 }
 
+// Palette entries as RRGGBB; a non-zero reserved byte is added after a slash.
 std::string PaletteText(const uint8_t* palette, uint32_t entries) {
     if (entries > 4) {
         return std::to_string(entries) + "-entries";
     }
     std::string text;
     for (uint32_t i = 0; i < entries; ++i) {
-        char entry[16];
-        snprintf(entry, sizeof entry, "%s%02X%02X%02X%02X", i ? "," : "", palette[4 * i + 2],
-                 palette[4 * i + 1], palette[4 * i], palette[4 * i + 3]);
-        text += entry;
+        const uint8_t* entry = palette + 4 * i;
+        char item[16];
+        snprintf(item, sizeof item, "%02X%02X%02X", entry[2], entry[1], entry[0]);
+        text += i ? "," : "";
+        text += item;
+        if (entry[3] != 0) {
+            snprintf(item, sizeof item, "/%02X", entry[3]);
+            text += item;
+        }
     }
     return text.empty() ? "-" : text;
 }
 
 void TransferNative(PageOutcome* outcome) {
-    TW_UINT32 handleValue = 0;
+    // A TW_UINT32 in the 32-bit standard; pointer-sized storage is the same
+    // there and also holds a 64-bit source's handle.
+    TW_MEMREF handleValue = nullptr;
     outcome->rc = CallSource(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handleValue);
     Line line("NATIVE");
-    line.Raw("rc", ReturnCodeName(outcome->rc)).Hx("handle", handleValue);
+    line.Raw("rc", ReturnCodeName(outcome->rc)).Raw("handle", HexPtr(handleValue));
     if (outcome->rc != TWRC_XFERDONE) {
         if (!ReturnCodeIsFine(outcome->rc)) {
             line.Raw("cc", ConditionName(g_app.lastCondition));
@@ -337,7 +345,7 @@ void TransferNative(PageOutcome* outcome) {
         line.Emit();
         return;
     }
-    HGLOBAL handle = reinterpret_cast<HGLOBAL>(static_cast<uintptr_t>(handleValue));
+    HGLOBAL handle = static_cast<HGLOBAL>(handleValue);
     if (handle == nullptr) {
         outcome->error = "null-handle";
         line.Raw("error", outcome->error).Emit();

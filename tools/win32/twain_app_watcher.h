@@ -221,6 +221,24 @@ inline std::string MessageBoxButtons(HWND box) {
     return text.empty() ? "-" : text;
 }
 
+inline BOOL CALLBACK CollectChild(HWND child, LPARAM context) {
+    auto* text = reinterpret_cast<std::string*>(context);
+    char className[32] = "";
+    GetClassNameA(child, className, sizeof className);
+    if (!text->empty()) {
+        *text += ",";
+    }
+    *text += std::to_string(GetDlgCtrlID(child)) + ":" + className + ":" + Quote(WindowText(child));
+    return TRUE;
+}
+
+// An unknown dialog is described by its controls: id, class and text of each.
+inline std::string DescribeChildren(HWND dialog) {
+    std::string text;
+    EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&text));
+    return "[" + text + "]";
+}
+
 // The texts that identify what a window shows; a change is logged.
 inline std::string Signature(const TrackedWindow& window) {
     HWND h = window.hwnd;
@@ -321,6 +339,9 @@ inline void LogWindowShown(TrackedWindow& window, const char* event) {
     case WindowKind::kProgress:
         line.Str("text", ChildText(h, kProgressText));
         break;
+    case WindowKind::kDialog:
+        line.Raw("controls", DescribeChildren(h));
+        break;
     default:
         break;
     }
@@ -406,6 +427,11 @@ inline void ScanWindows() {
         ++i;
     }
     for (TrackedWindow& window : g_windows) {
+        // Found while its creator is still adding controls, a dialog is known
+        // for what it is only once it is about to be shown.
+        if (!window.shown) {
+            window.kind = Classify(window.hwnd);
+        }
         std::string signature = Signature(window);
         if (signature != window.pending) {
             window.pending = signature;
@@ -464,6 +490,15 @@ template <typename Condition> inline bool WatchUntil(Condition done, DWORD milli
     }
 }
 
+inline HWND FindShown(WindowKind kind) {
+    for (const TrackedWindow& window : g_windows) {
+        if (window.kind == kind && window.present && window.shown && IsWindow(window.hwnd)) {
+            return window.hwnd;
+        }
+    }
+    return nullptr;
+}
+
 inline bool AnyOpenBox() {
     for (const TrackedWindow& window : g_windows) {
         if (window.present &&
@@ -476,30 +511,41 @@ inline bool AnyOpenBox() {
 
 // Waits until the application thread has handled everything the last action
 // caused: two marker messages in a row come back with no message box shown in
-// between, no box open, and no transfer running.
-inline bool Settle(DWORD milliseconds) {
+// between, no box open, and no transfer running. When the action ended the
+// enabled session (Close, or Scan without --stay), the settings dialog goes
+// away and the application thread stops pumping: that counts as settled too.
+inline const char* Settle(DWORD milliseconds) {
     DWORD start = GetTickCount();
     auto left = [&] {
         DWORD spent = GetTickCount() - start;
         return spent >= milliseconds ? 0 : milliseconds - spent;
     };
+    auto ended = [] { return FindKind(WindowKind::kSettings) == nullptr && g_shared.busy == 0; };
     int clean = 0;
     while (clean < 2) {
-        if (left() == 0 || g_shared.stop) {
-            return false;
+        if (g_shared.stop) {
+            return ended() ? "dialog-gone" : "aborted";
+        }
+        if (left() == 0) {
+            return "timeout";
         }
         LONG boxesBefore = g_shared.boxesSeen;
         LONG sequence = InterlockedIncrement(&g_shared.markerNext);
         PostMessageA(g_shared.appWindow, kMarkerMessage, 0, sequence);
-        if (!WatchUntil([&] { return g_shared.markerAck >= sequence; }, left())) {
-            return false;
+        WatchUntil([&] { return g_shared.markerAck >= sequence || ended(); }, left());
+        if (g_shared.markerAck < sequence) {
+            if (ended()) {
+                return "dialog-gone";
+            }
+            continue;
         }
-        if (!WatchUntil([] { return !AnyOpenBox() && g_shared.busy == 0; }, left())) {
-            return false;
+        WatchUntil([] { return !AnyOpenBox() && g_shared.busy == 0; }, left());
+        if (AnyOpenBox() || g_shared.busy != 0) {
+            continue;
         }
         clean = g_shared.boxesSeen == boxesBefore ? clean + 1 : 0;
     }
-    return true;
+    return "ok";
 }
 
 inline std::string Unescape(const std::string& text) {
@@ -531,7 +577,7 @@ inline void RunAction(const UiAction& action, int number) {
         if (action.argument == "gone") {
             ok = WatchUntil([] { return FindKind(WindowKind::kSettings) == nullptr; }, wait);
         } else if (action.argument == "settings") {
-            ok = WatchUntil([] { return FindKind(WindowKind::kSettings) != nullptr; }, wait);
+            ok = WatchUntil([] { return FindShown(WindowKind::kSettings) != nullptr; }, wait);
         } else {
             LONG before = g_shared.boxesSeen;
             ok = WatchUntil([&] { return g_shared.boxesSeen > before; }, wait);
@@ -542,8 +588,8 @@ inline void RunAction(const UiAction& action, int number) {
     HWND dialog = nullptr;
     WatchUntil(
         [&] {
-            dialog = FindKind(WindowKind::kSettings);
-            return dialog != nullptr && IsWindowVisible(dialog);
+            dialog = FindShown(WindowKind::kSettings);
+            return dialog != nullptr;
         },
         static_cast<DWORD>(options.uiWaitMs));
     if (dialog == nullptr) {
@@ -583,7 +629,9 @@ inline void RunAction(const UiAction& action, int number) {
         PostMessageA(control, EM_SETSEL, 0x7FFF, 0x7FFF);
         for (char c : Unescape(action.argument)) {
             PostMessageA(control, WM_CHAR, static_cast<unsigned char>(c), 1);
-            Settle(static_cast<DWORD>(options.uiWaitMs));
+            if (strcmp(Settle(static_cast<DWORD>(options.uiWaitMs)), "ok") != 0) {
+                break;
+            }
         }
     } else if (verb == "settext") {
         PostMessageA(g_shared.appWindow, kSetTextMessage, reinterpret_cast<WPARAM>(control),
@@ -598,12 +646,11 @@ inline void RunAction(const UiAction& action, int number) {
                      reinterpret_cast<LPARAM>(control));
     }
     if (verb == "about") {
-        bool seen = WatchUntil([] { return FindKind(WindowKind::kAbout) != nullptr; },
+        bool seen = WatchUntil([] { return FindShown(WindowKind::kAbout) != nullptr; },
                                static_cast<DWORD>(options.uiWaitMs));
         result.Int("about_seen", seen ? 1 : 0);
     }
-    bool settled = Settle(static_cast<DWORD>(options.uiWaitMs));
-    result.Raw("result", settled ? "ok" : g_shared.stop ? "aborted" : "unsettled").Emit();
+    result.Raw("result", Settle(static_cast<DWORD>(options.uiWaitMs))).Emit();
     HWND still = FindKind(WindowKind::kSettings);
     if (still != nullptr) {
         LogUiState(still, "after-action");
