@@ -27,15 +27,19 @@
 #       $WINE_ENV_PROTOCOL_ERRORS (the simulator's protocol errors).
 #   wine_env_install_relay [SLOTS]
 #       Registers usbscan_relay.sys as an automatically started kernel
-#       service pointed at the server's FIFOs, for "\\.\Usbscan0" to
-#       "\\.\Usbscan<SLOTS-1>" (default 15). Call it before the first
-#       wine_env_run; the driver then starts with the Wine session.
+#       service pointed at the server's FIFOs, for the slots below SLOTS
+#       (default 15) in which the server's scenario put a device: only those
+#       names exist. Call it after wine_env_start_server and before the first
+#       wine_env_run; the driver then starts with the Wine session, before
+#       the session's first program runs.
 #   wine_env_install_source [DS]
 #       Puts the data source (default $WINE_ENV_BUILD/Tq3480P.ds) at
 #       C:\windows\twain_32\sane.ds, the one path Wine 8.0's Source Manager
 #       loads, and at C:\windows\twain_32\Tq3480P\Tq3480P.ds.
 #   wine_env_run [--timeout S] NAME PROGRAM [ARG...]
-#       Runs a Win32 program (a Unix path) with its output in
+#       Runs a Win32 program (a Unix path; the first call starts the
+#       prefix's session, which lasts until wine_env_stop_session) with its
+#       output in
 #       $WINE_ENV_RUN/NAME.out and NAME.err (never through a pipe: Wine's
 #       services inherit it) and returns the program's exit status (124 on
 #       the time-out, default $WINE_ENV_TIMEOUT seconds).
@@ -44,6 +48,10 @@
 #       the server ends, or the process PID (a background wine_env_run).
 #   wine_env_winpath PATH
 #       Prints the Wine (Z:) name of a Unix path.
+#   wine_env_start_session
+#       Starts the prefix's Wine session (a persistent wineserver; the relay
+#       driver starts with the session's first program). wine_env_run does it
+#       too, but call it first when programs are started in the background.
 #   wine_env_stop_session
 #       Ends the prefix's Wine session (its processes and the relay driver);
 #       the server stops when the driver goes.
@@ -56,7 +64,7 @@
 # WINE_ENV_TIMEOUT (per program, default 900 s), WINE_ENV_CACHE,
 # WINE_ENV_KEEP. Wine runs 32-bit code; on a machine whose kernel runs only
 # 64-bit programs, wine_env_setup runs it through qemu-i386 (binfmt_misc),
-# which makes every Wine process start slowly (about a minute of CPU each).
+# fetched once from Debian 13's qemu-user (see wine_env_enable_i386).
 
 WINE_ENV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 : "${WINE_ENV_BUILD:=$WINE_ENV_ROOT/build/win}"
@@ -81,17 +89,53 @@ wine_env_reg_string() {
     printf '%s' "${text//\"/\\\"}"
 }
 
+# Where the qemu-i386 that runs Wine on a 64-bit-only kernel is kept. Debian
+# 12's qemu 7.2 honours no MAP_FIXED_NOREPLACE and searches its page table
+# page by page, which makes each Wine process spend a minute reserving its
+# address space; qemu 10 (Debian 13's qemu-user, static) starts one in a second.
+WINE_ENV_QEMU=/usr/local/lib/tq3480p/qemu-i386
+
+# Fetches qemu-user from Debian 13 with apt under a configuration of its own,
+# so that the machine's package lists never see that suite.
+wine_env_fetch_qemu() {
+    local work
+    work=$(mktemp -d) || return 1
+    mkdir -p "$work/lists/partial" "$work/cache/archives/partial" "$work/unpacked" "$work/parts"
+    echo "deb [arch=amd64 signed-by=/usr/share/keyrings/debian-archive-keyring.gpg]" \
+        "http://deb.debian.org/debian trixie main" >"$work/sources.list"
+    local apt=(-o "Dir::Etc::sourcelist=$work/sources.list" -o "Dir::Etc::sourceparts=$work/parts"
+               -o "Dir::State::Lists=$work/lists" -o "Dir::Cache=$work/cache")
+    wine_env_log "fetching qemu-user (Debian 13) for qemu-i386"
+    if (cd "$work" && apt-get "${apt[@]}" -q update >"$work/apt.log" 2>&1 &&
+        apt-get "${apt[@]}" -q download qemu-user >>"$work/apt.log" 2>&1 &&
+        dpkg-deb -x qemu-user_*.deb unpacked) &&
+        [ -x "$work/unpacked/usr/bin/qemu-i386" ]; then
+        mkdir -p "$(dirname "$WINE_ENV_QEMU")"
+        cp "$work/unpacked/usr/bin/qemu-i386" "$WINE_ENV_QEMU.new" &&
+            mv "$WINE_ENV_QEMU.new" "$WINE_ENV_QEMU"
+    else
+        wine_env_log "could not fetch qemu-user:"
+        tail -5 "$work/apt.log" >&2
+    fi
+    rm -rf "$work"
+    [ -x "$WINE_ENV_QEMU" ]
+}
+
 # Makes 32-bit programs run: natively when the kernel can, else through
-# qemu-i386 registered with binfmt_misc (machine-wide, until reboot).
+# qemu-i386 registered with binfmt_misc (machine-wide, until reboot). Also
+# makes sure of the 64-bit wineserver, which then serves the emulated
+# processes at native speed.
 wine_env_enable_i386() {
-    if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    local entry=/proc/sys/fs/binfmt_misc/qemu-i386
+    if [ ! -e "$entry" ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
         return 0
     fi
-    local qemu=/usr/bin/qemu-i386-static
-    if [ ! -x "$qemu" ]; then
-        wine_env_log "this kernel runs no 32-bit programs and $qemu is missing" \
-            "(apt-get install qemu-user-static)"
-        return 1
+    if [ ! -x "$WINE_ENV_QEMU" ]; then
+        wine_env_fetch_qemu || return 1
+    fi
+    if [ ! -x /usr/lib/wine/wineserver64 ]; then
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends wine64 \
+            >/dev/null 2>&1 || wine_env_log "no 64-bit wineserver (apt-get install wine64)"
     fi
     if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
         mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || {
@@ -99,17 +143,20 @@ wine_env_enable_i386() {
             return 1
         }
     fi
-    if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+    if [ -e "$entry" ] && ! grep -qx "interpreter $WINE_ENV_QEMU" "$entry"; then
+        echo -1 >"$entry" 2>/dev/null # an older qemu: replaced by ours
+    fi
+    if [ ! -e "$entry" ]; then
         # i386 ELF executables and shared objects (ld.so is started directly too).
         local magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
         local mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-        echo ":qemu-i386:M::$magic:$mask:$qemu:F" >/proc/sys/fs/binfmt_misc/register 2>/dev/null
+        echo ":qemu-i386:M::$magic:$mask:$WINE_ENV_QEMU:F" >/proc/sys/fs/binfmt_misc/register \
+            2>/dev/null
     fi
     if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-        wine_env_log "32-bit programs still do not run (binfmt_misc registration refused?)"
+        wine_env_log "32-bit programs do not run (binfmt_misc registration refused?)"
         return 1
     fi
-    wine_env_log "32-bit programs run through qemu-i386: Wine is slow on this machine"
 }
 
 # The ready prefix of this machine's Wine, made once (under a lock) and copied per run.
@@ -132,17 +179,16 @@ wine_env_ready_prefix() {
         local started=$SECONDS
         # wineboot's session must end before anything is installed: a
         # persistent server during creation gave two service managers.
-        if ! WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all \
+        # wineboot's own status is not the test: on a slow machine it gives
+        # up waiting while its session goes on to finish the prefix.
+        WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all \
             WINEDLLOVERRIDES="mscoree,mshtml=" timeout 3000 wineboot -i \
-            >"$work/wineboot.out" 2>"$work/wineboot.err"; then
-            wine_env_log "wineboot -i failed; see $work/wineboot.err"
+            >"$work/wineboot.out" 2>"$work/wineboot.err"
+        WINEPREFIX=$work/prefix timeout 1200 wineserver -w 2>/dev/null ||
             WINEPREFIX=$work/prefix wineserver -k 2>/dev/null
-            exit 1
-        fi
-        WINEPREFIX=$work/prefix timeout 600 wineserver -w 2>/dev/null ||
-            WINEPREFIX=$work/prefix wineserver -k 2>/dev/null
-        if [ ! -f "$work/prefix/system.reg" ] || [ ! -d "$work/prefix/drive_c/windows/system32" ]; then
-            wine_env_log "wineboot left no usable prefix in $work"
+        if [ ! -f "$work/prefix/system.reg" ] ||
+            [ ! -f "$work/prefix/drive_c/windows/system32/kernel32.dll" ]; then
+            wine_env_log "wineboot left no usable prefix in $work (see wineboot.err there)"
             exit 1
         fi
         mv "$work" "$WINE_ENV_READY"
@@ -171,6 +217,7 @@ wine_env_setup() {
     WINE_ENV_PROTOCOL_ERRORS=$WINE_ENV_RUN/protocol_errors.txt
     WINE_ENV_SERVER_PID=
     WINE_ENV_XVFB_PID=
+    WINE_ENV_SESSION=0
     cp -a "$WINE_ENV_READY/prefix" "$WINEPREFIX" || return 1
     case "$display" in
     null)
@@ -246,6 +293,7 @@ wine_env_start_server() {
 }
 
 wine_env_install_relay() {
+    wine_env_before_session wine_env_install_relay || return 1
     local slots=${1:-15}
     local driver=$WINE_ENV_BUILD/usbscan_relay.sys
     if [ ! -f "$driver" ]; then
@@ -294,6 +342,7 @@ wine_env_run() {
     fi
     local name=$1
     shift
+    wine_env_start_session || return 1
     local status=0
     timeout --kill-after=10 "$timeout" wine "$@" \
         >"$WINE_ENV_RUN/$name.out" 2>"$WINE_ENV_RUN/$name.err" </dev/null || status=$?
@@ -319,8 +368,39 @@ wine_env_wait_log() {
     return 1
 }
 
+# A persistent wineserver keeps the session, and the relay driver with it,
+# from ending between two programs. The registry files are read when it
+# starts: everything written into them comes before.
+# The socket of the prefix's wineserver while one runs.
+wine_env_server_socket() {
+    printf '/tmp/.wine-%d/server-%x-%x/socket' "$(id -u)" \
+        "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")"
+}
+
+wine_env_start_session() {
+    [ "${WINE_ENV_SESSION:-0}" = 1 ] && return 0
+    # A program started in the background started it already.
+    if [ -S "$(wine_env_server_socket)" ]; then
+        WINE_ENV_SESSION=1
+        return 0
+    fi
+    if ! wineserver -p 2>"$WINE_ENV_RUN/wineserver.err"; then
+        wine_env_log "wineserver -p failed: $(cat "$WINE_ENV_RUN/wineserver.err")"
+        return 1
+    fi
+    WINE_ENV_SESSION=1
+}
+
+wine_env_before_session() {
+    if [ "${WINE_ENV_SESSION:-0}" = 1 ]; then
+        wine_env_log "$1 must come before the first wine_env_run"
+        return 1
+    fi
+}
+
 wine_env_stop_session() {
     [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ] || return 0
+    WINE_ENV_SESSION=0
     wineserver -k 2>/dev/null
     # wineserver -k returns before the processes are gone.
     timeout 60 wineserver -w 2>/dev/null

@@ -58,6 +58,7 @@ release2=$WINE_ENV_RUN/release2
 
 # ---- A whole conversation, then a pending read ended by closing its handle.
 step=$SECONDS
+wine_env_start_session || exit 1
 wine_env_run probe1 "$probe" --wait-names 600 --missing 1 \
     --hold "$(wine_env_winpath "$release1")" &
 probe1=$!
@@ -68,7 +69,8 @@ wait "$probe1"
 status1=$?
 echo "  first probe (with the session start) took $(elapsed "$step")"
 out1=$WINE_ENV_RUN/probe1.out
-check "the relay announced its 15 slots" has "$WINE_ENV_SERVER_LOG" "hello: the relay serves 15 slots"
+check "the relay came up with the names of slots 0 and 2" \
+    has "$WINE_ENV_SERVER_LOG" "hello: the relay serves up to 15 slots; devices in 0 2"
 check "the device name opens" has "$out1" 'open \\.\Usbscan0\0: ok'
 check "the descriptor request returns 8 bytes with product 302C" \
     grep -qE '^descriptor: ok, 8 bytes: 4D 0A 2C 30 00 01 09 04, product 302C$' "$out1"
@@ -84,7 +86,7 @@ check "the held read ends as cancelled when its pipe is closed" \
     grep -qE '^pending read: ended [0-9]+ ms after the close, result 0, 0 bytes, error 995 \(cancelled\)$' "$out1"
 held1=$(sed -n 's/^#\([0-9]*\) read .* held (stall-read=2)$/\1/p' "$WINE_ENV_SERVER_LOG")
 check "the server was told of the cancelled read" has "$WINE_ENV_SERVER_LOG" "#$held1 cancelled by the client"
-check "an empty slot's name does not open (error 2)" has "$out1" 'open \\.\Usbscan1\0: failed, error 2'
+check "an empty slot's name does not exist (error 3)" has "$out1" 'open \\.\Usbscan1\0: failed, error 3'
 check "the first probe found every answer it expected (exit 0)" test "$status1" -eq 0
 if [ "$status1" -ne 0 ] || [ "$failed" -gt 0 ]; then
     show "$out1" "$WINE_ENV_RUN/probe1.err" "$WINE_ENV_SERVER_LOG"

@@ -628,10 +628,22 @@ Outcome Serve(const RelayHeader& request, const std::vector<uint8_t>& payload) {
     const std::string handle = "h" + std::to_string(request.handle);
     bool sent = true;
     switch (request.op) {
-    case RELAY_OP_HELLO:
-        Note("hello: the relay serves " + std::to_string(request.value) + " slots");
+    case RELAY_OP_HELLO: {
+        uint32_t occupied = 0;
+        std::string slots;
+        for (int slot = 0; slot < sim::kSlotCount && slot < static_cast<int>(request.value);
+             ++slot) {
+            if (sim::Slot(slot).present) {
+                occupied |= 1u << slot;
+                slots += " " + std::to_string(slot);
+            }
+        }
+        Note("hello: the relay serves up to " + std::to_string(request.value) +
+             " slots; devices in" + (slots.empty() ? std::string(" none") : slots));
         KeepOnlyWritingEnd();
+        sent = SendAnswer(request, 0, occupied, {});
         break;
+    }
     case RELAY_OP_OPEN: {
         const std::string name(payload.begin(), payload.end());
         const uint32_t opened = sim::UsbscanOpen(name.c_str());

@@ -14,6 +14,9 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -173,6 +176,8 @@ bool ParseOptions(int argc, char** argv, ProbeOptions* options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Lines end in "\n" alone, as the tests that read them under Linux expect.
+    _setmode(_fileno(stdout), _O_BINARY);
     ProbeOptions options;
     if (!ParseOptions(argc, argv, &options)) {
         return 2;

@@ -10,9 +10,13 @@
  * (the request was cancelled meanwhile).
  *
  *  op      request (driver -> server)                answer (server -> driver)
- *  HELLO   value = number of slots (names) served    none
+ *  HELLO   value = number of slots the driver may    value = bit N set: slot N
+ *          serve (names \\.\Usbscan0 and up)         holds a device (only those
+ *                                                    slots get names)
  *  OPEN    payload = the name, "\\.\Usbscan0\2"      handle = new handle, 0 if
- *                                                    the name does not exist
+ *                                                    the open fails (the client
+ *                                                    keeps a handle that fails
+ *                                                    every request)
  *  CLOSE   handle                                    none
  *  WRITE   handle, payload = the bytes               value = bytes written
  *  READ    handle, value = bytes wanted              value = bytes read,
@@ -23,8 +27,9 @@
  *          closed its handle or went away)
  *  BYE     the driver is unloading                   BYE, then the server stops
  *
- * The server answers OPEN, WRITE, READ and IOCTL exactly once unless the
- * request is cancelled first; a cancelled request may still be answered.
+ * HELLO comes first and is answered before anything else. The server answers
+ * OPEN, WRITE, READ and IOCTL exactly once unless the request is cancelled
+ * first; a cancelled request may still be answered.
  */
 #ifndef TQ_RELAY_PROTOCOL_H
 #define TQ_RELAY_PROTOCOL_H

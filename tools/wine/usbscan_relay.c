@@ -12,6 +12,13 @@
  * is an object directory \Device\Usbscan<N> holding one device object per
  * pipe, and \DosDevices\Usbscan<N> links to the directory.
  *
+ * Wine 8.0 hands the client its handle without waiting for the create
+ * request's result, so an open cannot fail here: the names exist only for
+ * the slots the server reports occupied at start (its answer to HELLO), and a
+ * create is answered before the dispatch returns, so that the handle the
+ * server gave is known when the client's next request arrives. Wine puts the
+ * file object in Tail.Overlay.OriginalFileObject only.
+ *
  * Requests are pended and completed by the answer thread when their answer
  * frame arrives. A pending request is cancelled when its handle is closed
  * (Wine sends no cleanup request), when it is cleaned up, and through the
@@ -20,7 +27,7 @@
  *
  * Service key values: RequestFifo and AnswerFifo (REG_SZ, NT paths such as
  * \??\Z:\tmp\run\requests, or DOS paths such as Z:\tmp\run\requests) and
- * Slots (REG_DWORD, 1 to 15, default 15).
+ * Slots (REG_DWORD, 1 to 15, default 15: the highest slot count served).
  */
 #include <ntddk.h>
 
@@ -39,9 +46,10 @@ typedef struct RelayDevice {
 } RelayDevice;
 
 /* Indexes into Irp->Tail.Overlay.DriverContext while a request is pending. */
-enum { PENDING_TAG = 0, PENDING_OP = 1 };
+enum { PENDING_TAG = 0, PENDING_OP = 1, PENDING_EVENT = 2 };
 
 static ULONG SlotCount;
+static ULONG OccupiedSlots; /* bit N: the server has a device in slot N */
 static PDEVICE_OBJECT PipeDevices[RELAY_MAX_SLOTS][RELAY_PIPES_PER_SLOT];
 static HANDLE SlotDirectories[RELAY_MAX_SLOTS];
 static BOOLEAN SlotLinked[RELAY_MAX_SLOTS];
@@ -133,12 +141,22 @@ static BOOLEAN SendFrame(ULONG op, ULONG tag, ULONG handle, ULONG value, ULONG l
     return sent;
 }
 
+static PFILE_OBJECT FileObjectOf(PIRP irp) {
+    PFILE_OBJECT fileObject = irp->Tail.Overlay.OriginalFileObject;
+    return fileObject ? fileObject : IoGetCurrentIrpStackLocation(irp)->FileObject;
+}
+
 /* ---- Pending requests. */
 
 static void CompleteRequest(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+    /* A create's dispatch waits for this (the IRP is gone once completed). */
+    PKEVENT waiter = (PKEVENT)irp->Tail.Overlay.DriverContext[PENDING_EVENT];
+    irp->Tail.Overlay.DriverContext[PENDING_EVENT] = NULL;
     irp->IoStatus.Status = status;
     irp->IoStatus.Information = information;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
+    if (waiter)
+        KeSetEvent(waiter, IO_NO_INCREMENT, FALSE);
 }
 
 static VOID NTAPI CancelPendingRequest(PDEVICE_OBJECT device, PIRP irp) {
@@ -158,6 +176,8 @@ static VOID NTAPI CancelPendingRequest(PDEVICE_OBJECT device, PIRP irp) {
 static BOOLEAN PendRequest(PIRP irp, ULONG op, ULONG* tag) {
     KIRQL irql;
     *tag = (ULONG)InterlockedIncrement(&NextTag);
+    if (op != RELAY_OP_OPEN)
+        irp->Tail.Overlay.DriverContext[PENDING_EVENT] = NULL;
     irp->Tail.Overlay.DriverContext[PENDING_TAG] = (PVOID)(ULONG_PTR)*tag;
     irp->Tail.Overlay.DriverContext[PENDING_OP] = (PVOID)(ULONG_PTR)op;
     KeAcquireSpinLock(&PendingLock, &irql);
@@ -204,7 +224,7 @@ static void ClaimRequestsOf(PFILE_OBJECT fileObject, PLIST_ENTRY claimed) {
     for (entry = PendingRequests.Flink; entry != &PendingRequests;) {
         PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
         PLIST_ENTRY next = entry->Flink;
-        if ((!fileObject || IoGetCurrentIrpStackLocation(irp)->FileObject == fileObject) &&
+        if ((!fileObject || FileObjectOf(irp) == fileObject) &&
             IoSetCancelRoutine(irp, NULL) != NULL) {
             RemoveEntryList(entry);
             InsertTailList(claimed, entry);
@@ -275,7 +295,7 @@ static void CompleteWithAnswer(PIRP irp, const RelayHeader* answer, const UCHAR*
             CompleteRequest(irp, STATUS_OBJECT_NAME_NOT_FOUND, 0);
             return;
         }
-        stack->FileObject->FsContext = (PVOID)(ULONG_PTR)answer->handle;
+        FileObjectOf(irp)->FsContext = (PVOID)(ULONG_PTR)answer->handle;
         CompleteRequest(irp, STATUS_SUCCESS, 0);
         return;
     case RELAY_OP_WRITE: {
@@ -371,6 +391,8 @@ static VOID NTAPI AnswerThreadMain(PVOID unused) {
 
 static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
     const RelayDevice* pipe = (const RelayDevice*)device->DeviceExtension;
+    PFILE_OBJECT fileObject = FileObjectOf(irp);
+    KEVENT answered;
     char name[32];
     const char* prefix = "\\\\.\\Usbscan";
     ULONG length = 0;
@@ -387,23 +409,31 @@ static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
             name[length++] = (char)('0' + digits[part] / 10);
         name[length++] = (char)('0' + digits[part] % 10);
     }
-    IoGetCurrentIrpStackLocation(irp)->FileObject->FsContext = NULL;
-    return ForwardRequest(irp, RELAY_OP_OPEN, 0, 0, 0, name, length);
+    if (fileObject)
+        fileObject->FsContext = NULL;
+    KeInitializeEvent(&answered, NotificationEvent, FALSE);
+    irp->Tail.Overlay.DriverContext[PENDING_EVENT] = &answered;
+    if (ForwardRequest(irp, RELAY_OP_OPEN, 0, 0, 0, name, length) != STATUS_PENDING)
+        return STATUS_CANCELLED;
+    /* Whoever completes the create sets the event; the server answers at once,
+     * and a server that has gone completes every pending request. */
+    KeWaitForSingleObject(&answered, Executive, KernelMode, FALSE, NULL);
+    return STATUS_PENDING;
 }
 
 static ULONG HandleOf(PIRP irp) {
-    PFILE_OBJECT fileObject = IoGetCurrentIrpStackLocation(irp)->FileObject;
+    PFILE_OBJECT fileObject = FileObjectOf(irp);
     return fileObject ? (ULONG)(ULONG_PTR)fileObject->FsContext : 0;
 }
 
 static NTSTATUS NTAPI DispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
-    CancelRequestsOf(IoGetCurrentIrpStackLocation(irp)->FileObject);
+    CancelRequestsOf(FileObjectOf(irp));
     CompleteRequest(irp, STATUS_SUCCESS, 0);
     return STATUS_SUCCESS;
 }
 
 static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
-    PFILE_OBJECT fileObject = IoGetCurrentIrpStackLocation(irp)->FileObject;
+    PFILE_OBJECT fileObject = FileObjectOf(irp);
     ULONG handle = HandleOf(irp);
     CancelRequestsOf(fileObject);
     if (handle)
@@ -414,14 +444,27 @@ static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
     return STATUS_SUCCESS;
 }
 
+/* A handle whose open the server refused (the device was unplugged meanwhile)
+ * fails every request, as the device would. */
+static BOOLEAN RefuseWithoutHandle(PIRP irp, NTSTATUS status) {
+    if (HandleOf(irp))
+        return FALSE;
+    CompleteRequest(irp, status, 0);
+    return TRUE;
+}
+
 static NTSTATUS NTAPI DispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
     ULONG size = IoGetCurrentIrpStackLocation(irp)->Parameters.Write.Length;
+    if (RefuseWithoutHandle(irp, STATUS_IO_DEVICE_ERROR))
+        return STATUS_IO_DEVICE_ERROR;
     return ForwardRequest(irp, RELAY_OP_WRITE, HandleOf(irp), 0, 0, irp->AssociatedIrp.SystemBuffer,
                           size);
 }
 
 static NTSTATUS NTAPI DispatchRead(PDEVICE_OBJECT device, PIRP irp) {
     ULONG size = IoGetCurrentIrpStackLocation(irp)->Parameters.Read.Length;
+    if (RefuseWithoutHandle(irp, STATUS_IO_DEVICE_ERROR))
+        return STATUS_IO_DEVICE_ERROR;
     return ForwardRequest(irp, RELAY_OP_READ, HandleOf(irp), size, 0, NULL, 0);
 }
 
@@ -434,6 +477,8 @@ static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
                             : irp->AssociatedIrp.SystemBuffer;
     if (!input)
         inputSize = 0;
+    if (RefuseWithoutHandle(irp, STATUS_UNSUCCESSFUL))
+        return STATUS_UNSUCCESSFUL;
     return ForwardRequest(irp, RELAY_OP_IOCTL, HandleOf(irp), code,
                           stack->Parameters.DeviceIoControl.OutputBufferLength, input, inputSize);
 }
@@ -509,6 +554,19 @@ static NTSTATUS ReadConfiguration(PUNICODE_STRING registryPath) {
         result = OpenFifo(key, RELAY_VALUE_ANSWER_FIFO, GENERIC_READ, &AnswerFifo);
     ZwClose(key);
     return result;
+}
+
+/* Asks the server which slots hold a device; only those get names. */
+static NTSTATUS Handshake(void) {
+    RelayHeader answer;
+    if (!SendFrame(RELAY_OP_HELLO, 0, 0, SlotCount, 0, NULL, 0))
+        return STATUS_PIPE_BROKEN;
+    if (!ReadAll(&answer, sizeof(answer)))
+        return STATUS_PIPE_BROKEN;
+    if (answer.op != RELAY_OP_HELLO || answer.size != 0)
+        return STATUS_DEVICE_PROTOCOL_ERROR;
+    OccupiedSlots = answer.value;
+    return STATUS_SUCCESS;
 }
 
 static NTSTATUS CreateSlot(PDRIVER_OBJECT driver, ULONG slot) {
@@ -629,6 +687,12 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
         CloseFifos();
         return result;
     }
+    result = Handshake();
+    if (!NT_SUCCESS(result)) {
+        DbgPrint("usbscan_relay: the scanner server does not answer (%08lx)\n", result);
+        CloseFifos();
+        return result;
+    }
     result = PsCreateSystemThread(&AnswerThread, THREAD_ALL_ACCESS, NULL, NULL, NULL,
                                   AnswerThreadMain, NULL);
     if (!NT_SUCCESS(result)) {
@@ -637,15 +701,13 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
         return result;
     }
     for (slot = 0; slot < SlotCount && NT_SUCCESS(result); ++slot)
-        result = CreateSlot(driver, slot);
+        if (OccupiedSlots & (1u << slot))
+            result = CreateSlot(driver, slot);
     if (!NT_SUCCESS(result)) {
         DbgPrint("usbscan_relay: cannot create the usbscan names (%08lx)\n", result);
         RelayUnload(driver);
         return result;
     }
-    /* Tells the server the names exist; tests wait for this before they
-     * start a client. */
-    SendFrame(RELAY_OP_HELLO, 0, 0, SlotCount, 0, NULL, 0);
-    DbgPrint("usbscan_relay: %lu usbscan names relayed\n", SlotCount);
+    DbgPrint("usbscan_relay: slots %08lx of %lu relayed\n", OccupiedSlots, SlotCount);
     return STATUS_SUCCESS;
 }
