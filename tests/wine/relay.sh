@@ -42,6 +42,10 @@ for needed in "$WINE_ENV_BUILD/usbscan_probe.exe" "$WINE_ENV_BUILD/usbscan_relay
     fi
 done
 
+if ! wine_env_enable_i386; then
+    echo "SKIP: Wine cannot run 32-bit programs on this machine"
+    exit 77
+fi
 started=$SECONDS
 step=$SECONDS
 wine_env_setup || exit 1
