@@ -266,6 +266,22 @@ TEST_F(Capabilities, IndicatorsFollowTheSettingsDialog) {
     }
 }
 
+TEST_F(Capabilities, IndicatorsThroughOpenEnableAndDisable) {
+    sim::AddScanner(0);
+    ASSERT_EQ(OpenSource(), TWRC_SUCCESS);
+    ExpectAnswer(MSG_GET, CAP_INDICATORS, One(TWTY_BOOL, 0), "open");
+    TW_USERINTERFACE ui{1, 0, host::kApplicationWindow};
+    ASSERT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS);
+    ExpectAnswer(MSG_GET, CAP_INDICATORS, One(TWTY_BOOL, 1), "enabled with the dialog");
+    ASSERT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+    ExpectAnswer(MSG_GET, CAP_INDICATORS, One(TWTY_BOOL, 0), "disabled");
+    ui.ShowUI = 0;
+    ASSERT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS);
+    ExpectAnswer(MSG_GET, CAP_INDICATORS, One(TWTY_BOOL, 0), "enabled without the dialog");
+    ASSERT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+    ASSERT_EQ(CloseSource(), TWRC_SUCCESS);
+}
+
 TEST_F(Capabilities, AnsweredAlikeInEveryState) {
     OpenWithSettings(ScanSettingsRecord{2, 0, 2, 0, 1});
     for (int32_t state :
