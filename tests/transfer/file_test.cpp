@@ -10,6 +10,7 @@
 #include "transfer/transfer_support.h"
 #include "twain/states.h"
 #include "twain/transfer_control.h"
+#include "ui/settings.h"
 
 namespace transfer_test {
 namespace {
@@ -103,6 +104,8 @@ class FileTransferTest : public TransferTest {
         TransferTest::SetUp();
         OpenSource();
         SourceState = kStateTransferReady;
+        // The settings as the INI file gave them; no Scan has set the page's resolution.
+        ScanSettings.ResolutionIndex = 1;
         // 100 pixels in lines sent 128 pixels wide: 16-byte rows with pad bytes.
         geometry = SetScannerImage(*scanner, 128, 20, 100, 20);
     }
@@ -115,7 +118,7 @@ class FileTransferTest : public TransferTest {
     TW_UINT16 Transfer() { return Image(DAT_IMAGEFILEXFER, MSG_GET, nullptr); }
     bool AnyFileCreated() const {
         for (const host::CreateFileCall& call : host::CreateFileCalls()) {
-            if (call.name.rfind("\\\\.\\", 0) != 0) {
+            if (call.disposition == CREATE_ALWAYS) {
                 return true;
             }
         }

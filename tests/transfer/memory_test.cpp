@@ -48,13 +48,13 @@ class MemoryTransferTest : public TransferTest {
     }
 
     void ExpectStrip(const TW_IMAGEMEMXFER& request, uint32_t yOffset, uint32_t rows) {
-        EXPECT_EQ(request.Compression, TWCP_NONE);
-        EXPECT_EQ(request.BytesPerRow, kStride);
-        EXPECT_EQ(request.Columns, 2496u);
-        EXPECT_EQ(request.Rows, rows);
-        EXPECT_EQ(request.XOffset, 0u);
-        EXPECT_EQ(request.YOffset, yOffset);
-        EXPECT_EQ(request.BytesWritten, rows * kStride);
+        EXPECT_EQ(Copy(request.Compression), TWCP_NONE);
+        EXPECT_EQ(Copy(request.BytesPerRow), kStride);
+        EXPECT_EQ(Copy(request.Columns), 2496u);
+        EXPECT_EQ(Copy(request.Rows), rows);
+        EXPECT_EQ(Copy(request.XOffset), 0u);
+        EXPECT_EQ(Copy(request.YOffset), yOffset);
+        EXPECT_EQ(Copy(request.BytesWritten), rows * kStride);
     }
 
     // Reads the rest of the page into one application buffer.
@@ -151,7 +151,7 @@ TEST_P(MemoryFlagTest, StripGoesWhereTheFlagsSay) {
         std::vector<uint8_t> copy;
         switch (c.expect) {
         case Expect::AppPointer:
-            EXPECT_EQ(request.Memory.TheMem, memory);
+            EXPECT_EQ(Copy(request.Memory.TheMem), memory);
             EXPECT_EQ(SourceStripBuffer.handle, nullptr) << "the source allocates nothing";
             strip_bytes = appBuffer.data();
             break;
@@ -173,16 +173,18 @@ TEST_P(MemoryFlagTest, StripGoesWhereTheFlagsSay) {
                           std::vector<uint8_t>(kLength32Rows + 10 - 32 * kStride, 0))
                     << "zero-filled past the strip";
             } else {
-                EXPECT_EQ(request.Memory.TheMem, firstTheMem) << "the same address every strip";
+                EXPECT_EQ(Copy(request.Memory.TheMem), firstTheMem)
+                    << "the same address every strip";
                 EXPECT_EQ(host::LiveBlockCount(), blocksBefore);
             }
             strip_bytes = static_cast<const uint8_t*>(request.Memory.TheMem);
             break;
         }
         case Expect::SourceHandle: {
-            EXPECT_EQ(request.Memory.TheMem, SourceStripBuffer.handle);
+            EXPECT_EQ(Copy(request.Memory.TheMem), SourceStripBuffer.handle);
             if (strip == 1) {
-                EXPECT_EQ(request.Memory.TheMem, firstTheMem) << "the same handle every strip";
+                EXPECT_EQ(Copy(request.Memory.TheMem), firstTheMem)
+                    << "the same handle every strip";
             }
             firstTheMem = request.Memory.TheMem;
             EXPECT_EQ(host::Block(request.Memory.TheMem)->locks, 0);
@@ -200,7 +202,7 @@ TEST_P(MemoryFlagTest, StripGoesWhereTheFlagsSay) {
         TW_IMAGEMEMXFER request =
             Request(TWMF_APPOWNS | TWMF_POINTER, kLength32Rows, appBuffer.data());
         EXPECT_EQ(Strip(request), TWRC_SUCCESS);
-        EXPECT_EQ(request.YOffset, 0u);
+        EXPECT_EQ(Copy(request.YOffset), 0u);
         ExpectRowsOfPage(appBuffer.data(), 2, 0, 32);
     }
     FinishPage();
@@ -258,13 +260,11 @@ TEST_F(MemoryTransferTest, ApplicationHandleSmallerThanItsLengthIsNotWrittenPast
 TEST_F(MemoryTransferTest, SourceBufferNotAllocatedOrNotLockedIsRefused) {
     for (int fault = 0; fault < 2; ++fault) {
         SCOPED_TRACE(fault);
-        const size_t bufferSize = kLength32Rows + 10;
         if (fault == 0) {
-            host::SetAllocationFailure([bufferSize](uint32_t flags, size_t bytes, int) {
-                return flags == GPTR && bytes == bufferSize;
+            host::SetAllocationFailure([](uint32_t flags, size_t bytes, int) {
+                return flags == GPTR && bytes == kLength32Rows + 10;
             });
         } else {
-            host::SetAllocationFailure(nullptr);
             host::SetAllocationFailure([](uint32_t flags, size_t, int) {
                 if (flags == GPTR) {
                     host::FailNextLock();
@@ -276,7 +276,7 @@ TEST_F(MemoryTransferTest, SourceBufferNotAllocatedOrNotLockedIsRefused) {
         EXPECT_EQ(Strip(request), TWRC_FAILURE);
         EXPECT_EQ(Condition(), TWCC_BUMMER);
         EXPECT_EQ(SourceStripBuffer.handle, nullptr) << "nothing kept";
-        EXPECT_EQ(request.Memory.TheMem, nullptr);
+        EXPECT_EQ(Copy(request.Memory.TheMem), nullptr);
     }
     host::SetAllocationFailure(nullptr);
     FinishPage();
@@ -302,7 +302,7 @@ TEST_F(MemoryTransferTest, SourceBufferOfAnEarlierPageIsReplacedAndFreedAtClose)
     request = Request(TWMF_DSOWNS | TWMF_HANDLE, kLines * kStride, nullptr);
     ASSERT_EQ(Strip(request), TWRC_XFERDONE);
     EXPECT_TRUE(host::Block(first)->freed);
-    EXPECT_EQ(request.Memory.TheMem, SourceStripBuffer.handle);
+    EXPECT_EQ(Copy(request.Memory.TheMem), SourceStripBuffer.handle);
     ExpectRowsOfPage(host::BlockBytes(request.Memory.TheMem).data(), 2, 0, kLines);
     MemoryBlock second = SourceStripBuffer.handle;
     CloseSource();

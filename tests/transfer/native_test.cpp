@@ -128,6 +128,8 @@ class NativeTransferTest : public TransferTest {
         TransferTest::SetUp();
         OpenSource();
         SourceState = kStateTransferReady;
+        // The settings as the INI file gave them; no Scan has set the page's resolution.
+        ScanSettings.ResolutionIndex = 1;
     }
 };
 
@@ -203,9 +205,9 @@ TEST_F(NativeTransferTest, FailedAcquisitionCancelsAndKeepsTheApplicationsValue)
 
 TEST_F(NativeTransferTest, DibOutOfMemoryFailsWithLowMemoryAndReleasesThePage) {
     SetScannerImage(*scanner, 64, 10, 64, 10);
-    const size_t dibSize = 8 * 10 + 144;
+    // The DIB of an 8 x 10-byte page: 80 bytes of rows and 144 around them.
     host::SetAllocationFailure(
-        [dibSize](uint32_t flags, size_t bytes, int) { return flags == GHND && bytes == dibSize; });
+        [](uint32_t flags, size_t bytes, int) { return flags == GHND && bytes == 80 + 144; });
     TW_UINT32 handle = kUntouched;
     EXPECT_EQ(Image(DAT_IMAGENATIVEXFER, MSG_GET, &handle), TWRC_FAILURE);
     EXPECT_EQ(handle, 0u);

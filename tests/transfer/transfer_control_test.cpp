@@ -37,7 +37,7 @@ class TransferControlTest : public TransferTest {
         if (result != nullptr) {
             *result = rc;
         }
-        EXPECT_EQ(pending.Reserved, 0x12345678u) << "the source never touches it";
+        EXPECT_EQ(Copy(pending.Reserved), 0x12345678u) << "the source never touches it";
         return pending.Count;
     }
 };
@@ -65,6 +65,29 @@ TEST_F(TransferControlTest, FeederJobReportsOneMorePageUntilTheLastSheet) {
     EXPECT_EQ(PendingCount(MSG_ENDXFER), 0u) << "after the last sheet";
     EXPECT_EQ(SourceState, kStateTransferReady) << "ending a transfer keeps state 6";
     EXPECT_EQ(BoxCount(), 0u);
+}
+
+// The Scan button's feeder check decides until a transfer checks again.
+TEST_F(TransferControlTest, FeederStateAtScanDecidesThePendingCount) {
+    SourceState = kStateOpen;
+    TW_USERINTERFACE ui{};
+    ui.ShowUI = 1;
+    ui.hParent = host::kApplicationWindow;
+    ASSERT_EQ(Control(DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS) << LastBoxText();
+    WindowHandle dialog = host::FindDialog(IDD_SETTINGS);
+    ASSERT_NE(dialog, nullptr);
+    for (int sheetsAtScan : {0, 2}) {
+        SCOPED_TRACE(sheetsAtScan);
+        scanner->feederSheets = sheetsAtScan;
+        SourceState = kStateEnabled;
+        host::PressButton(dialog, IDC_SCAN_BUTTON);
+        ASSERT_EQ(SourceState, kStateTransferReady) << LastBoxText();
+        scanner->feederSheets = 2; // paper put in after Scan does not count
+        EXPECT_EQ(PendingCount(MSG_GET), sheetsAtScan == 0 ? 0u : 1u);
+        EXPECT_EQ(PendingCount(MSG_ENDXFER), sheetsAtScan == 0 ? 0u : 1u);
+    }
+    SourceState = kStateEnabled;
+    ASSERT_EQ(Control(DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
 }
 
 TEST_F(TransferControlTest, UnpluggedScannerShowsNotReadyAndCountsNothing) {
@@ -132,7 +155,7 @@ TEST_F(TransferTest, InStateThreeEndAndResetAskTheScannerWhileGetIsOutOfSequence
         const int asked = sim::CommandCount(sim::kOpGetAdfStatus);
         TW_PENDINGXFERS pending{};
         EXPECT_EQ(Control(DAT_PENDINGXFERS, message, &pending), TWRC_SUCCESS);
-        EXPECT_EQ(pending.Count, 1u);
+        EXPECT_EQ(Copy(pending.Count), 1u);
         EXPECT_EQ(sim::CommandCount(sim::kOpGetAdfStatus), asked + 1);
     }
     const int asked = sim::CommandCount(sim::kOpGetAdfStatus);
@@ -140,7 +163,7 @@ TEST_F(TransferTest, InStateThreeEndAndResetAskTheScannerWhileGetIsOutOfSequence
     pending.Count = 9;
     EXPECT_EQ(Control(DAT_PENDINGXFERS, MSG_GET, &pending), TWRC_FAILURE);
     EXPECT_EQ(Condition(), TWCC_SEQERROR);
-    EXPECT_EQ(pending.Count, 9u);
+    EXPECT_EQ(Copy(pending.Count), 9u);
     EXPECT_EQ(sim::CommandCount(sim::kOpGetAdfStatus), asked);
     EXPECT_EQ(sim::OpenHandleCount(), 0);
 }
@@ -151,19 +174,19 @@ TEST_F(TransferControlTest, MemorySetupAnswersFixedSizesAndIgnoresSet) {
     for (TW_UINT16 message : kGetMessages) {
         TW_SETUPMEMXFER setup{1, 2, 3};
         EXPECT_EQ(Control(DAT_SETUPMEMXFER, message, &setup), TWRC_SUCCESS);
-        EXPECT_EQ(setup.MinBufSize, 3648u);
-        EXPECT_EQ(setup.MaxBufSize, 65535u);
-        EXPECT_EQ(setup.Preferred, 65000u);
+        EXPECT_EQ(Copy(setup.MinBufSize), 3648u);
+        EXPECT_EQ(Copy(setup.MaxBufSize), 65535u);
+        EXPECT_EQ(Copy(setup.Preferred), 65000u);
     }
     for (TW_UINT16 message : {MSG_SET, MSG_RESET}) {
         TW_SETUPMEMXFER setup{1, 2, 3};
         EXPECT_EQ(Control(DAT_SETUPMEMXFER, message, &setup), TWRC_SUCCESS);
-        EXPECT_EQ(setup.MinBufSize, 1u) << "nothing written";
-        EXPECT_EQ(setup.Preferred, 3u);
+        EXPECT_EQ(Copy(setup.MinBufSize), 1u) << "nothing written";
+        EXPECT_EQ(Copy(setup.Preferred), 3u);
     }
     TW_SETUPMEMXFER setup{};
     EXPECT_EQ(Control(DAT_SETUPMEMXFER, MSG_GET, &setup), TWRC_SUCCESS);
-    EXPECT_EQ(setup.Preferred, 65000u) << "a set changed nothing";
+    EXPECT_EQ(Copy(setup.Preferred), 65000u) << "a set changed nothing";
 }
 
 // The state is checked before the message: in state 3 an unsupported message is
@@ -211,8 +234,8 @@ TEST_F(TransferControlTest, FileSetupGetAnswersTheDefaultNameAndStoresIt) {
         std::memset(&setup, 'q', sizeof(setup));
         EXPECT_EQ(Control(DAT_SETUPFILEXFER, message, &setup), TWRC_SUCCESS);
         EXPECT_STREQ(setup.FileName, "TWAIN.TMP");
-        EXPECT_EQ(setup.Format, TWFF_BMP);
-        EXPECT_EQ(setup.VRefNum, static_cast<TW_INT16>(0x7171)) << "never touched";
+        EXPECT_EQ(Copy(setup.Format), TWFF_BMP);
+        EXPECT_EQ(Copy(setup.VRefNum), static_cast<TW_INT16>(0x7171)) << "never touched";
         EXPECT_STREQ(FileTransferSetup.name, "TWAIN.TMP");
         EXPECT_EQ(FileTransferSetup.format, TWFF_BMP);
     }
@@ -225,7 +248,7 @@ TEST_F(TransferControlTest, FileSetupSetAndResetStoreTheNameTheyCarry) {
         setup.Format = TWFF_BMP;
         EXPECT_EQ(Control(DAT_SETUPFILEXFER, message, &setup), TWRC_SUCCESS);
         EXPECT_STREQ(FileTransferSetup.name, setup.FileName);
-        EXPECT_EQ(setup.Format, TWFF_BMP);
+        EXPECT_EQ(Copy(setup.Format), TWFF_BMP);
     }
 }
 
@@ -247,7 +270,7 @@ TEST_F(TransferControlTest, FileSetupWithAnotherFormatIsRefusedAndStoresNothing)
         setup.Format = TWFF_TIFF;
         EXPECT_EQ(Control(DAT_SETUPFILEXFER, message, &setup), TWRC_FAILURE);
         EXPECT_EQ(Condition(), TWCC_BUMMER);
-        EXPECT_EQ(setup.Format, TWFF_TIFF);
+        EXPECT_EQ(Copy(setup.Format), TWFF_TIFF);
         EXPECT_STREQ(FileTransferSetup.name, "TWAIN.TMP");
         EXPECT_EQ(FileTransferSetup.format, TWFF_BMP);
     }
@@ -262,7 +285,7 @@ TEST_F(TransferControlTest, FileSetupOutOfStateChangesNeitherTheRequestNorTheSto
     for (TW_UINT16 message : {MSG_GET, MSG_SET}) {
         EXPECT_EQ(Control(DAT_SETUPFILEXFER, message, &setup), TWRC_FAILURE);
         EXPECT_STREQ(setup.FileName, "C:\\cwd\\x.bmp");
-        EXPECT_EQ(setup.Format, 77);
+        EXPECT_EQ(Copy(setup.Format), 77);
         EXPECT_STREQ(FileTransferSetup.name, "");
         EXPECT_EQ(FileTransferSetup.format, 0);
     }
@@ -273,7 +296,7 @@ TEST_F(TransferControlTest, FileSetupUnsupportedMessageStillAnswersBmp) {
     setup.Format = TWFF_TIFF;
     EXPECT_EQ(Control(DAT_SETUPFILEXFER, MSG_GETFIRST, &setup), TWRC_FAILURE);
     EXPECT_EQ(Condition(), TWCC_BADPROTOCOL);
-    EXPECT_EQ(setup.Format, TWFF_BMP);
+    EXPECT_EQ(Copy(setup.Format), TWFF_BMP);
     EXPECT_EQ(FileTransferSetup.format, TWFF_BMP);
 }
 

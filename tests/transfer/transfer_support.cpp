@@ -1,7 +1,5 @@
 #include "transfer/transfer_support.h"
 
-#include <cstring>
-
 #include "twain/entry.h"
 #include "twain/states.h"
 #include "twain/status.h"
@@ -64,44 +62,29 @@ void ExpectBottomUpRowsOfPage(const std::vector<uint8_t>& bytes, size_t pixelsAt
 }
 
 void TransferTest::SetUp() {
-    host::Reset();
+    SourceTest::SetUp();
     sim::Reset();
     scanner = &sim::AddScanner(0);
-    ASSERT_TRUE(host::LoadDataSource());
-    app.Id = 0;
-    app.ProtocolMajor = 1;
-    app.ProtocolMinor = 9;
-    app.SupportedGroups = DG_CONTROL | DG_IMAGE;
-    std::strcpy(app.ProductName, "Transfer test");
 }
 
 void TransferTest::TearDown() {
     if (open) {
         CloseSource();
     }
-    for (const std::string& problem : host::TearDownProblems()) {
-        ADD_FAILURE() << problem;
-    }
     EXPECT_EQ(sim::ProtocolErrorText(), "");
     EXPECT_EQ(sim::OpenHandleCount(), 0);
+    SourceTest::TearDown();
     sim::Reset();
 }
 
-TW_UINT16 TransferTest::Call(TW_UINT32 group, TW_UINT16 dat, TW_UINT16 message, void* data) {
-    return DS_Entry(&app, group, dat, message, data);
-}
-
 void TransferTest::OpenSource() {
-    source = TW_IDENTITY{};
-    source.Id = 7;
-    app.Id = 3;
-    ASSERT_EQ(Control(DAT_IDENTITY, MSG_OPENDS, &source), TWRC_SUCCESS) << LastBoxText();
+    ASSERT_EQ(SourceTest::OpenSource(), TWRC_SUCCESS) << LastBoxText();
     open = true;
 }
 
 void TransferTest::CloseSource() {
     SourceState = kStateOpen;
-    EXPECT_EQ(Control(DAT_IDENTITY, MSG_CLOSEDS, &source), TWRC_SUCCESS) << LastBoxText();
+    EXPECT_EQ(SourceTest::CloseSource(), TWRC_SUCCESS) << LastBoxText();
     open = false;
 }
 

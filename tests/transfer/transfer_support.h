@@ -12,9 +12,16 @@
 #include "device/acquisition.h"
 #include "platform/host/host_platform.h"
 #include "simulator/scanner_simulator.h"
+#include "support/source_fixture.h"
 #include "twain/twain.h"
 
 namespace transfer_test {
+
+// A field of a packed TWAIN record, read by value so that no reference to a
+// misaligned member is formed.
+template <typename T> constexpr T Copy(T value) {
+    return value;
+}
 
 inline uint16_t Le16(const std::vector<uint8_t>& bytes, size_t at) {
     return static_cast<uint16_t>(bytes.at(at) | bytes.at(at + 1) << 8);
@@ -55,20 +62,20 @@ ScannedGeometry SetScannerImage(sim::Device& device, uint16_t pixelsPerScannerLi
 void ExpectBottomUpRowsOfPage(const std::vector<uint8_t>& bytes, size_t pixelsAt, uint32_t page,
                               uint32_t height, const ScannedGeometry& geometry);
 
-// The application's side: an identity and a loaded source on the host.
-class TransferTest : public ::testing::Test {
+// A loaded source with a ready scanner in slot 0; OpenSource opens it.
+class TransferTest : public SourceTest {
   protected:
     void SetUp() override;
     void TearDown() override;
 
-    TW_UINT16 Call(TW_UINT32 group, TW_UINT16 dat, TW_UINT16 message, void* data);
     TW_UINT16 Control(TW_UINT16 dat, TW_UINT16 message, void* data) {
         return Call(DG_CONTROL, dat, message, data);
     }
     TW_UINT16 Image(TW_UINT16 dat, TW_UINT16 message, void* data) {
         return Call(DG_IMAGE, dat, message, data);
     }
-    // MSG_OPENDS through DS_Entry; the scanner in slot 0 must be ready.
+    // MSG_OPENDS through DS_Entry; the scanner in slot 0 must be ready. The
+    // fixture closes the source again at the end.
     void OpenSource();
     void CloseSource();
     TW_UINT16 Condition();
@@ -77,8 +84,6 @@ class TransferTest : public ::testing::Test {
     size_t BoxCount() const { return host::MessageBoxes().size(); }
 
     sim::Device* scanner = nullptr;
-    TW_IDENTITY app{};
-    TW_IDENTITY source{};
     bool open = false;
 };
 
