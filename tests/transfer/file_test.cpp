@@ -1,7 +1,9 @@
 // The file transfer: the BMP file on disk, byte for byte, and what a failure
 // leaves behind (nothing).
+#include <algorithm>
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -210,6 +212,11 @@ struct FileFault {
     const char* name;
     std::function<void()> inject;
 };
+
+// Names the case in failure messages.
+void PrintTo(const FileFault& c, std::ostream* out) {
+    *out << c.name;
+}
 
 constexpr uint32_t kRow = 16;
 

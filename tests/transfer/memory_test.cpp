@@ -1,6 +1,7 @@
 // The memory transfer: strips of whole rows into the application's buffers or
 // the source's own, as an application reads them.
 #include <cstring>
+#include <ostream>
 #include <vector>
 
 #include "transfer/memory.h"
@@ -120,6 +121,11 @@ struct FlagCase {
     TW_UINT32 flags;
     Expect expect;
 };
+
+// Names the case in failure messages.
+void PrintTo(const FlagCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class MemoryFlagTest : public MemoryTransferTest, public ::testing::WithParamInterface<FlagCase> {};
 

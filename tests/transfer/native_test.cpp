@@ -1,4 +1,6 @@
 // The native transfer: the DIB block an application receives, byte for byte.
+#include <algorithm>
+#include <ostream>
 #include <vector>
 
 #include "transfer/native.h"
@@ -19,6 +21,11 @@ struct DibCase {
     uint32_t resolution;
     uint32_t pelsPerMetre;
 };
+
+// Names the case in failure messages.
+void PrintTo(const DibCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 // Rows of a placed page are told apart by PlacedByte, pad bytes included.
 void ExpectPlacedRowsBottomUp(const std::vector<uint8_t>& dib, uint32_t height, uint32_t stride) {
