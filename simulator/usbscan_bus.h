@@ -13,8 +13,7 @@ uint32_t UsbscanOpen(const char* name);
 void UsbscanClose(uint32_t handle);
 // Device control on the device handle ("\0"); IOCTL_GET_DEVICE_DESCRIPTOR gives
 // the 8-byte descriptor (or fewer bytes when a test says so). False on failure.
-bool UsbscanIoctl(uint32_t handle, uint32_t code, void* out, uint32_t outSize,
-                  uint32_t* returned);
+bool UsbscanIoctl(uint32_t handle, uint32_t code, void* out, uint32_t outSize, uint32_t* returned);
 // One write or read on a pipe; the result is the byte count, 0 on failure.
 uint32_t UsbscanWrite(uint32_t handle, const void* data, uint32_t size);
 uint32_t UsbscanRead(uint32_t handle, void* data, uint32_t size);
