@@ -8,8 +8,8 @@
 // The acquired page and its geometry; at most one page exists at a time.
 struct PageImageRecord {
     MemoryBlock bufferHandle; // the locked movable block, or null
-    uint8_t* buffer;           // its locked address, or null
-    uint32_t rowsHeld;         // rows of stride bytes the buffer holds and the scanner filled
+    uint8_t* buffer;          // its locked address, or null
+    uint32_t rowsHeld;        // rows of stride bytes the buffer holds and the scanner filled
     uint32_t pixelsPerLine;
     uint32_t lines;
     uint16_t stride;
@@ -22,7 +22,13 @@ struct PageImageRecord {
 };
 extern PageImageRecord PageImage;
 
+// Bytes per row of the page: the row's pixels in whole bytes, rounded up to 4.
+uint16_t RowStride(uint32_t pixelsPerLine);
+
 int AcquirePage(); // 1 page acquired, 0 not (the user has been told why)
+// Reads the announced lines into a new page buffer (recorded in bufferHandle
+// and rowsHeld) and returns its locked address, or null after a failed read
+// (channel closed, 120 shown) or a device condition (channel left open).
 uint8_t* ReadPage(uint32_t scannerBytesPerLine, uint32_t scannerLines, uint16_t stride);
 // Unlock and free the page buffer, if one is held, and forget it.
 void ReleasePageBuffer();

@@ -14,6 +14,8 @@ constexpr uint8_t kOpcodeReadData = 0x0E;
 constexpr uint32_t kCommandBlockSize = 64;
 constexpr uint32_t kScanParameterBlockSize = 13;
 constexpr uint32_t kMaxReadDataCount = 65535;
+constexpr uint32_t kImageInfoSize = 8;
+constexpr uint32_t kFeederStatusSize = 10;
 
 constexpr uint8_t kStatusPaperJam = 1;
 constexpr uint8_t kStatusMachineError = 2;
@@ -39,5 +41,10 @@ ReadOutcome ReadData(void* destination, int64_t count);
 void BuildScanParameters();
 bool CheckScannerReady();
 bool CheckFeeder();
+// The message of a device status read as CheckScannerReady reads it: 122, 125
+// or 126, and 0 for a ready scanner (0 and every value but 1, 2 and 3).
+int DeviceStatusMessage(uint8_t status);
+// Closes the channel, then shows the scanner message: the order every caller keeps.
+void CloseChannelAndTell(int stringId);
 
 void ResetCommandState();
