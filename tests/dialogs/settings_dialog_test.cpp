@@ -104,6 +104,7 @@ TEST_F(SettingsDialogTest, OtherListNotificationsAndControlsAreLeftAlone) {
 }
 
 TEST_F(SettingsDialogTest, LetterIsCutOutAtOnce) {
+    host::SetEditSelection(dialog, IDC_BRIGHTNESS_EDIT, 1, 1);
     Type("a");
     EXPECT_EQ(BoxText(), "2");
     EXPECT_EQ(host::EditSelection(dialog, IDC_BRIGHTNESS_EDIT), std::make_pair(1, 1));
@@ -185,7 +186,7 @@ TEST_F(SettingsDialogTest, EmptyBoxAtScanIsRefused) {
     EXPECT_EQ(Thumb(), 2);
     EXPECT_EQ(SourceState, kStateEnabled);
     EXPECT_TRUE(DsmMessages().empty());
-    EXPECT_EQ(sim::Slot(0).blocksTotal, 2) << sim::TranscriptText(); // those of the open
+    EXPECT_EQ(sim::Slot(0).blocksTotal, 3) << sim::TranscriptText(); // those of the open
 }
 
 TEST_F(SettingsDialogTest, LoneMinusAtScanIsRefused) {
@@ -269,8 +270,9 @@ TEST_F(SettingsDialogTest, ScanBuildsTheQuarterWindowAtA4And150Dpi) {
     EXPECT_EQ(PageImage.yResolution, 150u);
     EXPECT_EQ(PageImage.bitsPerPixel, 1u);
     EXPECT_EQ(PageImage.pixelMode, 600u);
-    // Only the status and the feeder are asked; the parameters go with the pre-scan.
-    EXPECT_EQ(sim::CommandCount(sim::kOpGetStatus), 2) << sim::TranscriptText();
+    // The probe, the status and the feeder, as at the open; the parameters go
+    // to the scanner with the pre-scan.
+    EXPECT_EQ(sim::CommandCount(sim::kOpGetStatus), 4) << sim::TranscriptText();
     EXPECT_EQ(sim::CommandCount(sim::kOpGetAdfStatus), 2);
     EXPECT_EQ(sim::CommandCount(sim::kOpSetScanParameters), 0);
 }

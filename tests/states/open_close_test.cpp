@@ -20,8 +20,8 @@ TEST_F(OpenClose, ReadyScannerOpensWithTheManagersRecord) {
     TW_IDENTITY answered{};
     ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_GET, &answered), TWRC_SUCCESS);
     EXPECT_EQ(std::memcmp(&answered, &managerRecord, sizeof(TW_IDENTITY)), 0);
-    // Only the status and the feeder were asked; the channel is closed again.
-    EXPECT_EQ(sim::CommandCount(sim::kOpGetStatus), 1) << sim::TranscriptText();
+    // The channel's probe, then the status and the feeder; the channel is closed again.
+    EXPECT_EQ(sim::CommandCount(sim::kOpGetStatus), 2) << sim::TranscriptText();
     EXPECT_EQ(sim::CommandCount(sim::kOpGetAdfStatus), 1);
     EXPECT_EQ(sim::OpenHandleCount(), 0);
 }
@@ -64,7 +64,10 @@ struct DeviceProblem {
 
 const DeviceProblem kDeviceProblems[] = {
     {"status cannot be read",
-     [](sim::Device& d) { d.faults.push_back({sim::FaultKind::FailWrite, sim::kOpGetStatus}); },
+     // The first status command is the channel's probe; the second is the open's own.
+     [](sim::Device& d) {
+         d.faults.push_back({sim::FaultKind::ShortRead, sim::kOpGetStatus, 2, 0});
+     },
      IDS_SCANNER_NOT_READY},
     {"paper jam", [](sim::Device& d) { d.status = 1; }, IDS_DOCUMENT_JAM},
     {"machine error", [](sim::Device& d) { d.status = 2; }, IDS_MACHINE_ERROR},
