@@ -69,9 +69,10 @@ struct ImageInfo {
 };
 
 enum class FaultKind {
-    FailWrite, // the command's block is refused: the write reports 0 bytes, nothing happens
-    ShortRead, // the command is carried out but only `bytes` of its answer arrive
-    Unplug,    // the device is unplugged as the command is written (the write fails)
+    FailWrite,  // the command's block is refused: the write reports 0 bytes, nothing happens
+    ShortRead,  // the command is carried out but only `bytes` of its answer arrive
+    ShortWrite, // the command is carried out but the write reports only `bytes` written
+    Unplug,     // the device is unplugged as the command is written (the write fails)
 };
 
 // One injected fault: it strikes the `occurrence`-th block of `opcode` written
@@ -81,7 +82,7 @@ struct Fault {
     FaultKind kind;
     uint8_t opcode;
     int occurrence = 1;
-    uint32_t bytes = 0; // ShortRead: the bytes that arrive; 0 is an empty read
+    uint32_t bytes = 0; // ShortRead: the bytes that arrive (0 an empty read); ShortWrite: reported
 };
 
 // A device in a slot: what a test sets (first group) and what the simulator
@@ -98,6 +99,7 @@ struct Device {
     uint32_t descriptorBytes = 8; // bytes the descriptor request returns (fewer: a short answer)
     bool descriptorFails = false; // the descriptor request reports failure
     bool answers = true;          // false: blocks are taken, but pipe 3 never delivers a byte
+    uint8_t refuseOpenMask = 0;   // bit K set: opening the name ending in "\K" fails
     int unplugAtStep = 0;         // the Nth call on this device (open, ioctl, write or read,
                                   // counted from 1) and every later one fails; 0 never
 

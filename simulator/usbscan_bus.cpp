@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "simulator/scanner_simulator.h"
@@ -351,6 +352,10 @@ uint32_t UsbscanOpen(const char* name) {
         Log(slot, std::string("open ") + name + " -> fails, unplugged");
         return 0;
     }
+    if ((device.refuseOpenMask >> pipe) & 1) {
+        Log(slot, std::string("open ") + name + " -> refused");
+        return 0;
+    }
     auto& handles = State().handles;
     handles.push_back(HandleEntry{slot, pipe, true});
     ++device.opens[static_cast<size_t>(pipe)];
@@ -447,24 +452,41 @@ uint32_t UsbscanWrite(uint32_t handle, const void* data, uint32_t size) {
 
     ++device.blocksWritten[opcode & 0x0F];
     ++device.blocksTotal;
-    const Fault* strike = nullptr;
+    // Every fault aimed at this block strikes it.
+    bool refuse = false;
+    bool unplug = false;
+    std::optional<uint32_t> shortRead;
+    std::optional<uint32_t> shortWrite;
     for (const Fault& fault : device.faults) {
         const int seen =
             fault.opcode == 0 ? device.blocksTotal : device.blocksWritten[opcode & 0x0F];
-        if ((fault.opcode == 0 || fault.opcode == opcode) && fault.occurrence == seen) {
-            strike = &fault;
+        if ((fault.opcode != 0 && fault.opcode != opcode) || fault.occurrence != seen) {
+            continue;
+        }
+        switch (fault.kind) {
+        case FaultKind::FailWrite:
+            refuse = true;
+            break;
+        case FaultKind::Unplug:
+            unplug = true;
+            break;
+        case FaultKind::ShortRead:
+            shortRead = fault.bytes;
+            break;
+        case FaultKind::ShortWrite:
+            shortWrite = fault.bytes;
             break;
         }
     }
-    if (strike != nullptr && strike->kind == FaultKind::FailWrite) {
-        blocks.push_back(record);
-        Log(slot, name + " -> write refused (injected)");
-        return 0;
-    }
-    if (strike != nullptr && strike->kind == FaultKind::Unplug) {
+    if (unplug) {
         blocks.push_back(record);
         Unplug(slot);
         Log(slot, name + " -> write fails, unplugged");
+        return 0;
+    }
+    if (refuse) {
+        blocks.push_back(record);
+        Log(slot, name + " -> write refused (injected)");
         return 0;
     }
 
@@ -491,15 +513,19 @@ uint32_t UsbscanWrite(uint32_t handle, const void* data, uint32_t size) {
     std::string line;
     bool answerShort = false;
     std::vector<uint8_t> answer = Execute(slot, device, bytes, line, answerShort);
-    if (strike != nullptr && strike->kind == FaultKind::ShortRead &&
-        strike->bytes < answer.size()) {
-        line += " (only " + std::to_string(strike->bytes) + " of " + std::to_string(answer.size()) +
+    if (shortRead && *shortRead < answer.size()) {
+        line += " (only " + std::to_string(*shortRead) + " of " + std::to_string(answer.size()) +
                 " bytes arrive, injected)";
-        answer.resize(strike->bytes);
+        answer.resize(*shortRead);
         device.pendingShortened = true;
     }
     device.pending = std::move(answer);
     device.pendingShortened = device.pendingShortened || answerShort;
+    if (shortWrite) {
+        line += " (the write reports " + std::to_string(*shortWrite) + " bytes, injected)";
+        Log(slot, name + line);
+        return std::min(*shortWrite, size);
+    }
     Log(slot, name + line);
     return size;
 }

@@ -44,6 +44,9 @@ int OpenScannerChannel() {
         }
         CloseScannerChannel();
     }
+    // A channel whose pipe 1 failed to open still holds its other handles;
+    // they go before the search replaces them.
+    CloseScannerChannel();
     for (int index = 0; index < kUsbscanDeviceCount; ++index) {
         char deviceName[32];
         std::snprintf(deviceName, sizeof deviceName, "\\\\.\\Usbscan%d", index);
