@@ -113,15 +113,18 @@ TEST_F(SettingsDialogTest, LetterIsCutOutAtOnce) {
 }
 
 TEST_F(SettingsDialogTest, LetterInTheMiddleIsCutOutWithTheCaretInItsPlace) {
-    EmptyTheBox();
-    Type("-");
+    Show("Brightness=-1\r\n");
     host::SetEditSelection(dialog, IDC_BRIGHTNESS_EDIT, 1, 1);
     Type("x");
-    EXPECT_EQ(BoxText(), "-");
-    EXPECT_EQ(host::EditSelection(dialog, IDC_BRIGHTNESS_EDIT), std::make_pair(1, 1));
-    Type("1");
     EXPECT_EQ(BoxText(), "-1");
+    EXPECT_EQ(host::EditSelection(dialog, IDC_BRIGHTNESS_EDIT), std::make_pair(1, 1));
     EXPECT_EQ(ScanSettings.Brightness, -1);
+    // Typing on from there goes where the letter stood.
+    host::SetEditSelection(dialog, IDC_BRIGHTNESS_EDIT, 1, 2);
+    Type("3");
+    EXPECT_EQ(BoxText(), "-3");
+    EXPECT_EQ(ScanSettings.Brightness, -3);
+    EXPECT_EQ(Thumb(), -3);
 }
 
 TEST_F(SettingsDialogTest, FiveInAnEmptyBoxIsOutOfRange) {
@@ -207,10 +210,10 @@ struct ScrollCase {
 
 TEST_F(SettingsDialogTest, ScrollCodesMoveTheBrightnessWithinItsLimits) {
     const ScrollCase cases[] = {
-        {0, SB_LINELEFT, 0, -1},      {0, SB_LINERIGHT, 0, 1},     {0, SB_PAGELEFT, 0, -2},
-        {0, SB_PAGERIGHT, 0, 2},      {0, SB_THUMBPOSITION, 3, 3}, {0, SB_THUMBTRACK, -2, -2},
-        {0, SB_LEFT, 0, -4},          {2, SB_RIGHT, 0, 4},         {4, SB_PAGERIGHT, 0, 4},
-        {4, SB_LINERIGHT, 0, 4},      {-3, SB_PAGELEFT, 0, -4},    {-4, SB_LINELEFT, 0, -4},
+        {0, SB_LINELEFT, 0, -1}, {0, SB_LINERIGHT, 0, 1},     {0, SB_PAGELEFT, 0, -2},
+        {0, SB_PAGERIGHT, 0, 2}, {0, SB_THUMBPOSITION, 3, 3}, {0, SB_THUMBTRACK, -2, -2},
+        {0, SB_LEFT, 0, -4},     {2, SB_RIGHT, 0, 4},         {4, SB_PAGERIGHT, 0, 4},
+        {4, SB_LINERIGHT, 0, 4}, {-3, SB_PAGELEFT, 0, -4},    {-4, SB_LINELEFT, 0, -4},
     };
     for (const ScrollCase& c : cases) {
         SCOPED_TRACE("code " + std::to_string(c.code) + " from " + std::to_string(c.start));
@@ -226,8 +229,7 @@ TEST_F(SettingsDialogTest, ScrollCodesMoveTheBrightnessWithinItsLimits) {
 TEST_F(SettingsDialogTest, ScrollingElsewhereChangesNothing) {
     // From another window: handled, nothing moves.
     WindowHandle other = host::Control(dialog, IDC_PAPER_LIST);
-    EXPECT_EQ(host::SendToDialog(dialog, WM_HSCROLL, SB_RIGHT, reinterpret_cast<LParam>(other)),
-              1);
+    EXPECT_EQ(host::SendToDialog(dialog, WM_HSCROLL, SB_RIGHT, reinterpret_cast<LParam>(other)), 1);
     EXPECT_EQ(ScanSettings.Brightness, 2);
     // SB_ENDSCROLL is not the dialog's business.
     EXPECT_EQ(host::Scroll(dialog, IDC_BRIGHTNESS_SCROLL, SB_ENDSCROLL), 0);

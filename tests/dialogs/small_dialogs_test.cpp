@@ -12,8 +12,8 @@ class SmallDialogs : public SourceSession {
   protected:
     // A window of the given outer size, wherever it was first put.
     static WindowHandle WindowOfSize(int width, int height) {
-        WindowHandle window = PlatformCreateDialog(host::OwnModuleHandle(),
-                                                   ResourceId(IDD_SPLASH), nullptr, WaitMess);
+        WindowHandle window = PlatformCreateDialog(host::OwnModuleHandle(), ResourceId(IDD_SPLASH),
+                                                   nullptr, WaitMess);
         EXPECT_NE(window, nullptr);
         PlatformMoveWindow(window, 5, 7, width, height, false);
         return window;
@@ -56,8 +56,8 @@ TEST_F(SmallDialogs, SplashAndProgressBoxCentreThemselves) {
         PlatformCreateDialog(host::OwnModuleHandle(), ResourceId(IDD_SPLASH), nullptr, WaitMess);
     WindowHandle owner =
         PlatformCreateDialog(host::OwnModuleHandle(), ResourceId(IDD_SPLASH), nullptr, WaitMess);
-    WindowHandle progress = PlatformCreateDialog(host::OwnModuleHandle(), IDD_SCANNING_NAME, owner,
-                                                 ScanningDlg);
+    WindowHandle progress =
+        PlatformCreateDialog(host::OwnModuleHandle(), IDD_SCANNING_NAME, owner, ScanningDlg);
     for (WindowHandle window : {splash, progress}) {
         PlatformRect rect = Rect(window);
         EXPECT_EQ(rect.left, 512 - (rect.right - rect.left) / 2);

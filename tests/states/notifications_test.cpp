@@ -41,8 +41,8 @@ TEST_F(Notifications, EachNotificationLoadsAndReleasesTheSourceManager) {
     }
     EXPECT_EQ(host::LibraryReferences(host::SourceManagerModuleHandle()), 0);
     for (const host::DsmCall& call : host::DsmCalls()) {
-        EXPECT_EQ(std::memcmp(&call.origin, &managerRecord, sizeof(TW_IDENTITY)), 0);
-        EXPECT_EQ(std::memcmp(&call.destination, &application, sizeof(TW_IDENTITY)), 0);
+        EXPECT_EQ(std::memcmp(&call.origin, &sourceIdentity, sizeof(TW_IDENTITY)), 0);
+        EXPECT_EQ(std::memcmp(&call.destination, &app, sizeof(TW_IDENTITY)), 0);
         EXPECT_EQ(call.dataGroup, DG_CONTROL);
         EXPECT_EQ(call.dataArgumentType, DAT_NULL);
         EXPECT_EQ(call.data, nullptr);
@@ -61,8 +61,7 @@ TEST_F(Notifications, ClosingTheDialogAsksTheApplicationAndChangesNothing) {
 TEST_F(Notifications, WithoutASourceManagerScanStillMakesTheTransferReady) {
     for (host::SourceManager scenario :
          {host::SourceManager::Absent, host::SourceManager::EntryMissing}) {
-        SCOPED_TRACE(scenario == host::SourceManager::Absent ? "no TWAIN_32.DLL"
-                                                              : "no DSM_Entry");
+        SCOPED_TRACE(scenario == host::SourceManager::Absent ? "no TWAIN_32.DLL" : "no DSM_Entry");
         Reload([scenario] {
             sim::AddScanner(0);
             host::SetSourceManager(scenario);

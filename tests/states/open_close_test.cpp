@@ -15,11 +15,11 @@ TEST_F(OpenClose, ReadyScannerOpensWithTheManagersRecord) {
     ASSERT_EQ(Open(), TWRC_SUCCESS);
     EXPECT_EQ(SourceState, kStateOpen);
     EXPECT_TRUE(host::MessageBoxes().empty());
-    EXPECT_EQ(std::memcmp(&AppIdentity, &application, sizeof(TW_IDENTITY)), 0);
+    EXPECT_EQ(std::memcmp(&AppIdentity, &app, sizeof(TW_IDENTITY)), 0);
 
     TW_IDENTITY answered{};
     ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_GET, &answered), TWRC_SUCCESS);
-    EXPECT_EQ(std::memcmp(&answered, &managerRecord, sizeof(TW_IDENTITY)), 0);
+    EXPECT_EQ(std::memcmp(&answered, &sourceIdentity, sizeof(TW_IDENTITY)), 0);
     // The channel's probe, then the status and the feeder; the channel is closed again.
     EXPECT_EQ(sim::CommandCount(sim::kOpGetStatus), 2) << sim::TranscriptText();
     EXPECT_EQ(sim::CommandCount(sim::kOpGetAdfStatus), 1);
@@ -73,7 +73,9 @@ const DeviceProblem kDeviceProblems[] = {
     {"machine error", [](sim::Device& d) { d.status = 2; }, IDS_MACHINE_ERROR},
     {"busy", [](sim::Device& d) { d.status = 3; }, IDS_SCANNER_BUSY},
     {"feeder status cannot be read",
-     [](sim::Device& d) { d.faults.push_back({sim::FaultKind::FailWrite, sim::kOpGetAdfStatus}); },
+     [](sim::Device& d) {
+         d.faults.push_back({sim::FaultKind::FailWrite, sim::kOpGetAdfStatus});
+     },
      IDS_MACHINE_ERROR},
 };
 
@@ -105,7 +107,7 @@ TEST_F(OpenClose, ScannerThatCannotServeShowsItsMessageAndStaysOpen) {
         EXPECT_EQ(companionRefsDuringBox, 1);
         EXPECT_EQ(host::LibraryReferences(host::CompanionModuleHandle()), 0);
         EXPECT_EQ(SourceState, kStateOpen);
-        EXPECT_EQ(AppIdentity.Id, application.Id);
+        EXPECT_EQ(AppIdentity.Id, app.Id);
         EXPECT_EQ(Condition(), before);
         host::OnMessageBox(nullptr);
         EXPECT_EQ(Close(), TWRC_SUCCESS);
@@ -132,7 +134,7 @@ TEST_F(OpenClose, OpenLoadsTheSettingsFile) {
 
 TEST_F(OpenClose, NullRecordsAreRefusedWithoutUsingUpTheOpen) {
     sim::AddScanner(0);
-    EXPECT_EQ(DS_Entry(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &managerRecord),
+    EXPECT_EQ(DS_Entry(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &sourceIdentity),
               TWRC_FAILURE);
     EXPECT_EQ(Condition(), TWCC_BADVALUE);
     EXPECT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, nullptr), TWRC_FAILURE);

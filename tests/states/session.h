@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/host/host_platform.h"
+#include "support/source_fixture.h"
 #include "resources/resource_ids.h"
 #include "resources/resource_tables.h"
 #include "simulator/scanner_simulator.h"
@@ -18,28 +19,20 @@
 #include "twain/states.h"
 #include "twain/twain.h"
 
-class SourceSession : public ::testing::Test {
+class SourceSession : public SourceTest {
   protected:
     void SetUp() override {
-        host::Reset();
+        SourceTest::SetUp();
         sim::Reset();
-        ASSERT_TRUE(host::LoadDataSource());
-        application.Id = 7;
-        std::strcpy(application.ProductName, "Test application");
-        // The Source Manager hands the source its own identity with the Id it assigned.
-        managerRecord.Id = 42;
-        managerRecord.ProtocolMajor = 1;
-        managerRecord.ProtocolMinor = 9;
-        std::strcpy(managerRecord.ProductName, "As the manager names it");
+        // A name of the Source Manager's own, so that a source that kept its
+        // defaults instead of the record passed at open shows.
+        std::strcpy(sourceIdentity.ProductName, "As the manager names it");
     }
 
     void TearDown() override {
-        for (const std::string& problem : host::TearDownProblems()) {
-            ADD_FAILURE() << problem;
-        }
         EXPECT_TRUE(sim::ProtocolErrors().empty()) << sim::ProtocolErrorText();
         EXPECT_EQ(sim::OpenHandleCount(), 0) << sim::TranscriptText();
-        host::Shutdown();
+        SourceTest::TearDown();
         sim::Reset();
     }
 
@@ -58,11 +51,8 @@ class SourceSession : public ::testing::Test {
         ASSERT_TRUE(host::LoadDataSource());
     }
 
-    TW_UINT16 Call(TW_UINT32 group, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
-        return DS_Entry(&application, group, dat, msg, data);
-    }
-    TW_UINT16 Open() { return Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &managerRecord); }
-    TW_UINT16 Close() { return Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr); }
+    TW_UINT16 Open() { return OpenSource(); }
+    TW_UINT16 Close() { return CloseSource(); }
     TW_UINT16 Enable(bool showUI, WindowHandle parent = host::kApplicationWindow) {
         TW_USERINTERFACE ui{static_cast<TW_BOOL>(showUI ? 1 : 0), 0, parent};
         return Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui);
@@ -119,7 +109,4 @@ class SourceSession : public ::testing::Test {
         }
         return messages;
     }
-
-    TW_IDENTITY application{};
-    TW_IDENTITY managerRecord{};
 };

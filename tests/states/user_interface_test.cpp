@@ -82,9 +82,9 @@ TEST_F(UserInterface, EnableWithoutTheUserInterfaceDeclaresATransferAtOnce) {
     EXPECT_EQ(call.dataGroup, DG_CONTROL);
     EXPECT_EQ(call.dataArgumentType, DAT_NULL);
     EXPECT_EQ(call.data, nullptr);
-    EXPECT_EQ(std::memcmp(&call.origin, &managerRecord, sizeof(TW_IDENTITY)), 0);
+    EXPECT_EQ(std::memcmp(&call.origin, &sourceIdentity, sizeof(TW_IDENTITY)), 0);
     ASSERT_TRUE(call.hasDestination);
-    EXPECT_EQ(std::memcmp(&call.destination, &application, sizeof(TW_IDENTITY)), 0);
+    EXPECT_EQ(std::memcmp(&call.destination, &app, sizeof(TW_IDENTITY)), 0);
     // The Source Manager is let go again at once.
     EXPECT_EQ(host::LibraryReferences(host::SourceManagerModuleHandle()), 0);
 
@@ -196,9 +196,9 @@ TEST_F(UserInterface, WindowMessagesGoToTheSettingsDialog) {
     ASSERT_EQ(Enable(true), TWRC_SUCCESS);
     WindowHandle dialog = SettingsDialog();
     TW_UINT16 twMessage = 0;
-    EXPECT_EQ(ProcessEvent(host::Control(dialog, IDC_BRIGHTNESS_EDIT), WM_KEYDOWN, 0x09,
-                           &twMessage),
-              TWRC_DSEVENT);
+    EXPECT_EQ(
+        ProcessEvent(host::Control(dialog, IDC_BRIGHTNESS_EDIT), WM_KEYDOWN, 0x09, &twMessage),
+        TWRC_DSEVENT);
     EXPECT_EQ(twMessage, MSG_NULL);
     EXPECT_EQ(ProcessEvent(host::kApplicationWindow, WM_KEYDOWN, 0x09, &twMessage),
               TWRC_NOTDSEVENT);
