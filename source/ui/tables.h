@@ -20,8 +20,9 @@ struct PhysicalSizeRecord {
 constexpr std::array<int32_t, 3> ResolutionTable{150, 300, 600};
 constexpr PhysicalSizeRecord PhysicalSize{1170, 1654};
 
-// The pixel sizes are the papers' whole millimetres at 600 dpi, rounded down;
-// 8K is 270 x 390 mm, 9212 pixels high.
+// The pixel sizes come from the papers' whole millimetres at 600 dpi. 8K is
+// 270 x 390 mm; its height, 9212.6 pixels, drops the fraction as A4's 210 mm
+// (4960.6 pixels) does.
 constexpr std::array<PaperRow, 19> PaperTable{{
     {80, 7015, 9921, 1170, 1654},  // A3L
     {81, 6078, 8598, 1012, 1433},  // B4L
