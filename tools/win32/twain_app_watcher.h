@@ -431,6 +431,12 @@ inline void ScanWindows() {
         // for what it is only once it is about to be shown.
         if (!window.shown) {
             window.kind = Classify(window.hwnd);
+        } else if (window.kind == WindowKind::kDialog) {
+            WindowKind kind = Classify(window.hwnd);
+            if (kind != WindowKind::kDialog) {
+                window.kind = kind;
+                window.shown = false; // logged again, now as what it is
+            }
         }
         std::string signature = Signature(window);
         if (signature != window.pending) {
