@@ -488,3 +488,43 @@ TEST_F(AcquisitionTest, PageLeftBehindIsReleasedByTheNextAcquisition) {
 }
 
 } // namespace
+
+namespace {
+
+// Texts and the progress template come from the resource module: here the
+// companion library, first with its templates, then without them.
+class CompanionAcquisitionTest : public AcquisitionTest {
+  protected:
+    void UseCompanion(bool templates) {
+        ReleaseResourceModule();
+        ResourceModule = nullptr; // as before the first open, so that the choice is made again
+        host::SetCompanion(host::Companion::Loadable);
+        host::SetCompanionStringPrefix("[Z] ");
+        host::SetCompanionTemplates(templates);
+        ChooseResourceModule();
+        ASSERT_EQ(ResourceModule, host::CompanionModuleHandle());
+    }
+};
+
+TEST_F(CompanionAcquisitionTest, ProgressAndDeviceTextsComeFromTheResourceModule) {
+    UseCompanion(true);
+    ScannerAnnouncing(64, 4, 64, 4).feederSheets = 1;
+    ASSERT_EQ(AcquirePage(), 1);
+    EXPECT_EQ(ProgressText(), "[Z] ADF Scanning, please wait");
+    ReleasePageBuffer();
+    sim::Slot(0).status = kStatusBusy;
+    EXPECT_EQ(AcquirePage(), 0);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"[Z] Scanner Busy"});
+}
+
+TEST_F(CompanionAcquisitionTest, PageIsReadWithoutAProgressDialogThatCannotBeCreated) {
+    UseCompanion(false);
+    ScannerAnnouncing(2496, 300, 2480, 300);
+    ASSERT_EQ(AcquirePage(), 1);
+    EXPECT_EQ(ProgressText(), "(no progress dialog)");
+    EXPECT_EQ(PageDifferences(), 0u);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(host::CurrentCursor(), kCursorArrow);
+}
+
+} // namespace

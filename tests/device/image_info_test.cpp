@@ -230,3 +230,23 @@ TEST_F(ImageInfoTest, TemporaryDirectoryWithoutADriveLetterCountsAsRoomy) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ImageInfoTest, ReachedThroughDsEntryInStateSix) {
+    sim::AddScanner(0);
+    SourceState = kStateLoaded;
+    ASSERT_EQ(OpenSource(), TWRC_SUCCESS);
+    SourceState = kStateTransferReady; // as MSG_XFERREADY leaves it
+    ScanSettings = {12, 0, 0, 0, 0};   // Letter upright at 150 dpi
+    BuildScanParameters();
+    TW_IMAGEINFO answer{};
+    ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &answer), TWRC_SUCCESS);
+    EXPECT_EQ(answer.ImageWidth, 5102 >> 2);
+    EXPECT_EQ(answer.ImageLength, 6590 >> 2);
+    EXPECT_EQ(answer.XResolution.Whole, 150);
+    SourceState = kStateOpen;
+    EXPECT_EQ(CloseSource(), TWRC_SUCCESS);
+}
+
+} // namespace

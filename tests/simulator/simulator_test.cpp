@@ -211,7 +211,7 @@ TEST_F(SimulatorTest, EveryMalformedBlockIsAProtocolErrorAndGoesUnanswered) {
     ClosePipes();
 }
 
-TEST_F(SimulatorTest, MisusedHandlesArePipesAreProtocolErrors) {
+TEST_F(SimulatorTest, MisusedHandlesAndPipesAreProtocolErrors) {
     expectClean = false;
     sim::AddScanner(0);
     OpenPipes();
