@@ -119,9 +119,11 @@ TW_UINT16 ImageInfoOperation(TripletRequest* request) {
     if (request->message != MSG_GET) {
         return Fail(TWCC_BADPROTOCOL);
     }
-    // Nowhere to put the answer: refused before the scanner is touched.
+    // Nowhere to put the answer: refused before the scanner is touched, and
+    // without a box, as the mistake is the application's.
     if (request->data == nullptr) {
-        return Fail(TWCC_BADVALUE);
+        ConditionCode = TWCC_BADVALUE;
+        return TWRC_FAILURE;
     }
     if (!PreScan()) {
         PageImage.bitsPerPixel = 1;

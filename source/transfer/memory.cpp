@@ -136,8 +136,13 @@ void ReleaseSourceStripBuffer() {
 // DG_IMAGE / DAT_IMAGEMEMXFER / MSG_GET: one strip of whole rows per call.
 TW_UINT16 MemoryTransferOperation(TripletRequest* request) {
     auto* transfer = static_cast<TW_IMAGEMEMXFER*>(request->data);
-    // Requests that cannot be served are refused before a sheet is drawn in.
-    if (transfer == nullptr || transfer->Memory.Length > kLargestLength) {
+    // Requests that cannot be served are refused before a sheet is drawn in; a
+    // missing record is the application's mistake and gets no box.
+    if (transfer == nullptr) {
+        ConditionCode = TWCC_BADVALUE;
+        return TWRC_FAILURE;
+    }
+    if (transfer->Memory.Length > kLargestLength) {
         return Refuse(TWCC_BADVALUE);
     }
     // A native or file transfer in between has delivered and released the page

@@ -120,10 +120,10 @@ TW_UINT16 NativeTransferOperation(TripletRequest* request) {
         ConditionCode = TWCC_BADPROTOCOL;
         ShowOperationFailure(IDS_OP_IMAGENATIVEXFER, TWCC_BADPROTOCOL);
     } else if (handleOut == nullptr) {
-        // Nowhere to put the bitmap: refused before a sheet is drawn in.
+        // Nowhere to put the bitmap: refused before a sheet is drawn in, without
+        // a box, as the mistake is the application's.
         result = TWRC_FAILURE;
         ConditionCode = TWCC_BADVALUE;
-        ShowOperationFailure(IDS_OP_IMAGENATIVEXFER, TWCC_BADVALUE);
     } else {
         // A page left over by an unfinished memory transfer gives way to the new one.
         ReleasePageBuffer();

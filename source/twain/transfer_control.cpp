@@ -26,6 +26,13 @@ TW_UINT16 Fail(int operationTextId, TW_UINT16 code) {
     return TWRC_FAILURE;
 }
 
+// A request without the record it needs is the application's mistake, not the
+// user's: refused without a box.
+TW_UINT16 RefuseMissingRecord() {
+    ConditionCode = TWCC_BADVALUE;
+    return TWRC_FAILURE;
+}
+
 // The requests that negotiate a transfer are served from state 4 to state 6 only.
 bool InSetupState() {
     return SourceState == kStateOpen || SourceState == kStateEnabled ||
@@ -87,7 +94,7 @@ TW_UINT16 PendingTransfersOperation(TripletRequest* request) {
             return Fail(IDS_OP_PENDINGXFERS, TWCC_SEQERROR);
         }
         if (pending == nullptr) {
-            return Fail(IDS_OP_PENDINGXFERS, TWCC_BADVALUE);
+            return RefuseMissingRecord();
         }
         return QueryPendingCount(pending);
     case MSG_ENDXFER:
@@ -95,7 +102,7 @@ TW_UINT16 PendingTransfersOperation(TripletRequest* request) {
         // Ending or resetting never changes the state, the page or a memory
         // transfer's progress; both only report what the feeder still holds.
         if (pending == nullptr) {
-            return Fail(IDS_OP_PENDINGXFERS, TWCC_BADVALUE);
+            return RefuseMissingRecord();
         }
         RaiseSettingsDialog();
         return QueryPendingCount(pending);
@@ -112,7 +119,7 @@ TW_UINT16 SetupMemoryTransferOperation(TripletRequest* request) {
     if (IsGetMessage(request->message)) {
         auto* setup = static_cast<TW_SETUPMEMXFER*>(request->data);
         if (setup == nullptr) {
-            return Fail(IDS_OP_SETUPMEMXFER, TWCC_BADVALUE);
+            return RefuseMissingRecord();
         }
         setup->MinBufSize = kMinBufSize;
         setup->MaxBufSize = kMaxBufSize;
@@ -134,7 +141,8 @@ TW_UINT16 SetupFileTransferOperation(TripletRequest* request) {
     const bool isGet = IsGetMessage(request->message);
     const bool isSet = request->message == MSG_SET || request->message == MSG_RESET;
     if (setup == nullptr) {
-        return Fail(IDS_OP_SETUPFILEXFER, isGet || isSet ? TWCC_BADVALUE : TWCC_BADPROTOCOL);
+        return isGet || isSet ? RefuseMissingRecord()
+                              : Fail(IDS_OP_SETUPFILEXFER, TWCC_BADPROTOCOL);
     }
     // A format the source cannot write is refused outright, without a box, so that
     // an application asking for another format learns it will not get one.
@@ -165,7 +173,7 @@ TW_UINT16 TransferGroupOperation(TripletRequest* request) {
     if (IsGetMessage(request->message) || request->message == MSG_RESET) {
         auto* group = static_cast<TW_UINT32*>(request->data);
         if (group == nullptr) {
-            return Fail(IDS_OP_XFERGROUP, TWCC_BADVALUE);
+            return RefuseMissingRecord();
         }
         *group = DG_IMAGE;
         return TWRC_SUCCESS;

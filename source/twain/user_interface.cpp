@@ -41,9 +41,10 @@ TW_UINT16 EnableSource(TripletRequest* request) {
         return TWRC_FAILURE;
     }
     auto* ui = static_cast<TW_USERINTERFACE*>(request->data);
+    // Without its record the request is the application's mistake, not the
+    // user's: refused without a box.
     if (ui == nullptr) {
         ConditionCode = TWCC_BADVALUE;
-        ShowOperationFailure(IDS_OP_ENABLEDS, TWCC_BADVALUE);
         return TWRC_FAILURE;
     }
     FailureBoxOwner = ui->hParent;
