@@ -148,6 +148,11 @@ struct SetRule {
 
 constexpr SetRule kReadOnly{false, Compared::Unsigned16, 1, 0, nullptr, nullptr, nullptr};
 
+// The one value is read, but every value is refused, with the code refuse gives.
+constexpr SetRule AcceptsNoValue(TW_UINT16 (*refuse)(int32_t)) {
+    return SetRule{true, Compared::Unsigned16, 1, 0, nullptr, refuse, nullptr};
+}
+
 constexpr SetRule Accepts(Compared compared, int32_t low, int32_t high,
                           TW_UINT16 (*apply)(int32_t) = nullptr,
                           TW_UINT16 (*refuse)(int32_t) = nullptr,
@@ -246,7 +251,9 @@ void RestoreBitDepth() {
     CapabilityState.BitDepthEnumeration.CurrentIndex = 0;
 }
 
-// ---- The capabilities, in the order of CAP_SUPPORTEDCAPS.
+// ---- The capabilities, in the order of CAP_SUPPORTEDCAPS. A row names the
+// answers of MSG_GET, MSG_GETCURRENT and MSG_GETDEFAULT, what MSG_SET accepts
+// and stores, and what MSG_RESET restores and answers.
 
 struct CapabilityRow {
     TW_UINT16 id;
@@ -322,8 +329,8 @@ constexpr std::array<CapabilityRow, 28> kCapabilities{{
           MSG_GET),
     Fixed(ICAP_IMAGEFILEFORMAT, OneValue(TWTY_UINT16, TWFF_BMP),
           Accepts(Unsigned16, TWFF_BMP, TWFF_BMP), MSG_GET),
-    Fixed(ICAP_LIGHTSOURCE, OneValue(TWTY_UINT16, TWLS_WHITE),
-          Accepts(Unsigned16, 1, 0, nullptr, RefuseLightSource), MSG_GET),
+    Fixed(ICAP_LIGHTSOURCE, OneValue(TWTY_UINT16, TWLS_WHITE), AcceptsNoValue(RefuseLightSource),
+          MSG_GET),
     Fixed(ICAP_LIGHTPATH, OneValue(TWTY_UINT16, TWLP_REFLECTIVE),
           Accepts(Unsigned16, TWLP_REFLECTIVE, TWLP_REFLECTIVE), MSG_GET),
     Fixed(CAP_FEEDERENABLED, OneValue(TWTY_BOOL, 0)),

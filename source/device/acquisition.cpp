@@ -113,8 +113,6 @@ uint16_t RowStride(uint32_t pixelsPerLine) {
 }
 
 uint8_t* ReadPage(uint32_t scannerBytesPerLine, uint32_t scannerLines, uint16_t stride) {
-    PageImage.bufferHandle = nullptr;
-    PageImage.rowsHeld = 0;
     // A line width of 0 fills no row, whatever the number of lines.
     const uint32_t rowsFilled = scannerBytesPerLine > 0 ? scannerLines : 0;
     const uint64_t total = uint64_t{scannerBytesPerLine} * scannerLines;

@@ -26,9 +26,10 @@ extern PageImageRecord PageImage;
 uint16_t RowStride(uint32_t pixelsPerLine);
 
 int AcquirePage(); // 1 page acquired, 0 not (the user has been told why)
-// Reads the announced lines into a new page buffer (recorded in bufferHandle
-// and rowsHeld) and returns its locked address, or null after a failed read
-// (channel closed, 120 shown) or a device condition (channel left open).
+// Reads the announced lines into a new page buffer and returns its locked
+// address, recording its handle and rowsHeld in PageImage (the page held
+// before must have been released); null after a failed read (channel closed,
+// 120 shown) or a device condition (channel left open), PageImage untouched.
 uint8_t* ReadPage(uint32_t scannerBytesPerLine, uint32_t scannerLines, uint16_t stride);
 // Unlock and free the page buffer, if one is held, and forget it.
 void ReleasePageBuffer();
