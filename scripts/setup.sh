@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
           libbenchmark-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools
-          wine wine32:i386 xvfb imagemagick x11-apps valgrind)
+          wine wine32:i386 wine64 xvfb imagemagick x11-apps valgrind)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -83,6 +83,8 @@ struct TrackedWindow {
     bool answered = false;
     int number = 0; // message boxes are numbered in order of appearance
     bool present = false;
+    LONG stateMarker = 0; // settings dialog: marker sent before its first UI_STATE
+    bool stateLogged = false;
 };
 
 inline std::vector<TrackedWindow> g_windows;
@@ -262,6 +264,15 @@ inline std::string Signature(const TrackedWindow& window) {
 inline void LogUiState(HWND dialog, const char* reason) {
     Line line("UI_STATE");
     line.Raw("reason", reason);
+    // The dialog answers only while the application thread pumps messages;
+    // a value that did not come back in time is reported as incomplete.
+    bool complete = true;
+    auto ask = [&](HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
+        bool ok = false;
+        LRESULT result = SendWithTimeout(control, message, wParam, lParam, &ok);
+        complete = complete && ok;
+        return result;
+    };
     if (dialog == nullptr || !IsWindow(dialog)) {
         line.Raw("dialog", "none").Emit();
         return;
@@ -279,16 +290,16 @@ inline void LogUiState(HWND dialog, const char* reason) {
             line.Raw(list.name, "missing");
             continue;
         }
-        LRESULT selection = SendWithTimeout(control, CB_GETCURSEL, 0, 0);
-        LRESULT count = SendWithTimeout(control, CB_GETCOUNT, 0, 0);
+        LRESULT selection = ask(control, CB_GETCURSEL, 0, 0);
+        LRESULT count = ask(control, CB_GETCOUNT, 0, 0);
         line.Int(list.name, selection);
         std::string key = std::string(list.name) + "_count";
         line.Int(key.c_str(), count);
         char item[256] = "";
         if (selection >= 0 &&
-            SendWithTimeout(control, CB_GETLBTEXTLEN, static_cast<WPARAM>(selection), 0) < 255) {
-            SendWithTimeout(control, CB_GETLBTEXT, static_cast<WPARAM>(selection),
-                            reinterpret_cast<LPARAM>(item));
+            ask(control, CB_GETLBTEXTLEN, static_cast<WPARAM>(selection), 0) < 255) {
+            ask(control, CB_GETLBTEXT, static_cast<WPARAM>(selection),
+                reinterpret_cast<LPARAM>(item));
         }
         key = std::string(list.name) + "_text";
         line.Str(key.c_str(), item);
@@ -298,11 +309,10 @@ inline void LogUiState(HWND dialog, const char* reason) {
     HWND edit = GetDlgItem(dialog, kBrightnessEdit);
     char text[128] = "";
     if (edit != nullptr) {
-        SendWithTimeout(edit, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+        ask(edit, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
         DWORD start = 0;
         DWORD end = 0;
-        SendWithTimeout(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
-                        reinterpret_cast<LPARAM>(&end));
+        ask(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
         line.Str("brightness_text", text);
         line.Raw("brightness_sel", std::to_string(start) + "," + std::to_string(end));
     }
@@ -310,12 +320,12 @@ inline void LogUiState(HWND dialog, const char* reason) {
     if (scroll != nullptr) {
         int low = 0;
         int high = 0;
-        line.Int("scroll_pos", SendWithTimeout(scroll, SBM_GETPOS, 0, 0));
-        SendWithTimeout(scroll, SBM_GETRANGE, reinterpret_cast<WPARAM>(&low),
-                        reinterpret_cast<LPARAM>(&high));
+        line.Int("scroll_pos", ask(scroll, SBM_GETPOS, 0, 0));
+        ask(scroll, SBM_GETRANGE, reinterpret_cast<WPARAM>(&low), reinterpret_cast<LPARAM>(&high));
         line.Raw("scroll_range", std::to_string(low) + "," + std::to_string(high));
     }
     line.Str("caption", WindowText(dialog));
+    line.Int("complete", complete ? 1 : 0);
     line.Emit();
 }
 
@@ -346,9 +356,6 @@ inline void LogWindowShown(TrackedWindow& window, const char* event) {
         break;
     }
     line.Emit();
-    if (window.kind == WindowKind::kSettings && std::string(event) == "shown") {
-        LogUiState(h, "shown");
-    }
 }
 
 inline void LogMessageBox(TrackedWindow& window) {
@@ -431,6 +438,12 @@ inline void ScanWindows() {
         // for what it is only once it is about to be shown.
         if (!window.shown) {
             window.kind = Classify(window.hwnd);
+        } else if (window.kind == WindowKind::kDialog) {
+            WindowKind kind = Classify(window.hwnd);
+            if (kind != WindowKind::kDialog) {
+                window.kind = kind;
+                window.shown = false; // logged again, now as what it is
+            }
         }
         std::string signature = Signature(window);
         if (signature != window.pending) {
@@ -456,6 +469,17 @@ inline void ScanWindows() {
                    window.kind != WindowKind::kMessageBox) {
             window.signature = signature;
             LogWindowShown(window, "changed");
+        }
+        // The first UI_STATE waits until the application thread pumps again
+        // (it is still inside MSG_ENABLEDS when the dialog appears).
+        if (window.kind == WindowKind::kSettings && window.shown && !window.stateLogged) {
+            if (window.stateMarker == 0) {
+                window.stateMarker = InterlockedIncrement(&g_shared.markerNext);
+                PostMessageA(g_shared.appWindow, kMarkerMessage, 0, window.stateMarker);
+            } else if (g_shared.markerAck >= window.stateMarker) {
+                window.stateLogged = true;
+                LogUiState(window.hwnd, "shown");
+            }
         }
         if (!window.shown || window.answered) {
             continue;
