@@ -67,34 +67,10 @@ void FreeBlock(MemoryBlock block, bool locked) {
     PlatformGlobalFree(block);
 }
 
-// Lines that arrived packed at `from` move down to their rows. Used while the
-// rows are no wider than the lines, so each row lands at or before the place
-// its line was read to and nothing not yet moved is overwritten.
-void MoveChunkRows(uint8_t* buffer, uint64_t from, uint64_t bytes, uint32_t bytesPerLine,
-                   uint32_t stride, uint64_t* rowPosition) {
-    for (uint64_t line = from; line < from + bytes; line += bytesPerLine) {
-        if (*rowPosition != line) {
-            std::memmove(buffer + *rowPosition, buffer + line, stride);
-        }
-        *rowPosition += stride;
-    }
-}
-
-// Rows wider than the scanner's lines: once every line is in, they spread out
-// from the last to the first (each row lies at or after its line, so the lines
-// still to move lie below it), and each row's bytes past the scanner's line
-// are cleared, which the inversion makes white.
-void SpreadRows(uint8_t* buffer, uint32_t lines, uint32_t bytesPerLine, uint32_t stride) {
-    for (uint32_t k = lines; k-- > 0;) {
-        uint8_t* row = buffer + uint64_t{k} * stride;
-        std::memmove(row, buffer + uint64_t{k} * bytesPerLine, bytesPerLine);
-        std::memset(row + bytesPerLine, 0, stride - bytesPerLine);
-    }
-}
-
 // The scanner sends a set bit for black; the page keeps a set bit for white.
-void InvertBytes(uint8_t* bytes, uint64_t count) {
-    uint64_t i = 0;
+// Word-wide, as the whole page goes through here.
+void InvertInPlace(uint8_t* bytes, size_t count) {
+    size_t i = 0;
     for (; i + sizeof(uint64_t) <= count; i += sizeof(uint64_t)) {
         uint64_t word;
         std::memcpy(&word, bytes + i, sizeof word);
@@ -106,8 +82,58 @@ void InvertBytes(uint8_t* bytes, uint64_t count) {
     }
 }
 
+// Front to back, a word at a time: `to` may lie before `from` in the same
+// buffer, as each word is read before the place it lands on is written.
+void CopyInverted(uint8_t* to, const uint8_t* from, size_t count) {
+    size_t i = 0;
+    for (; i + sizeof(uint64_t) <= count; i += sizeof(uint64_t)) {
+        uint64_t word;
+        std::memcpy(&word, from + i, sizeof word);
+        word = ~word;
+        std::memcpy(to + i, &word, sizeof word);
+    }
+    for (; i < count; ++i) {
+        to[i] = static_cast<uint8_t>(~from[i]);
+    }
+}
+
 } // namespace
 
+PagePlacementRecord StartPagePlacement(uint32_t scannerBytesPerLine, uint32_t rows,
+                                       uint16_t stride) {
+    const uint64_t total = uint64_t{scannerBytesPerLine} * rows;
+    const uint64_t rowBytes = uint64_t{stride} * rows;
+    // Rows wider than the lines: the lines are read to the end of the rows'
+    // span, so that filling each row from the front never reaches a line not
+    // yet moved, nor a place a later read still goes to.
+    const uint64_t lineBase = rowBytes > total ? rowBytes - total : 0;
+    return PagePlacementRecord{scannerBytesPerLine, stride, lineBase, 0};
+}
+
+void PlaceReadLines(uint8_t* buffer, uint64_t from, uint64_t bytes,
+                    PagePlacementRecord* placement) {
+    const uint32_t bytesPerLine = placement->bytesPerLine;
+    const uint32_t stride = placement->stride;
+    if (bytesPerLine == 0) {
+        return;
+    }
+    if (stride == bytesPerLine && placement->rowPosition == from) {
+        // The rows are where the lines were read to: only the inversion is left.
+        InvertInPlace(buffer + from, static_cast<size_t>(bytes));
+        placement->rowPosition += bytes;
+        return;
+    }
+    const uint32_t kept = std::min(stride, bytesPerLine);
+    for (uint64_t line = from; line < from + bytes; line += bytesPerLine) {
+        uint8_t* row = buffer + placement->rowPosition;
+        CopyInverted(row, buffer + line, kept);
+        // Past the scanner's line a wider row is white.
+        if (stride > kept) {
+            std::memset(row + kept, 0xFF, stride - kept);
+        }
+        placement->rowPosition += stride;
+    }
+}
 uint16_t RowStride(uint32_t pixelsPerLine) {
     return static_cast<uint16_t>(((pixelsPerLine + 7) / 8 + 3) / 4 * 4);
 }
@@ -132,10 +158,11 @@ uint8_t* ReadPage(uint32_t scannerBytesPerLine, uint32_t scannerLines, uint16_t 
 
     bool failed = buffer == nullptr;
     bool condition = false;
-    const bool rowsFitLines = stride <= scannerBytesPerLine;
+    // Each read is whole lines; they move to their rows and are inverted while
+    // they are still fresh in the cache, so the page is passed over only once.
+    PagePlacementRecord placement = StartPagePlacement(scannerBytesPerLine, rowsFilled, stride);
     uint64_t remaining = total;
-    uint64_t readPosition = 0;
-    uint64_t rowPosition = 0;
+    uint64_t readPosition = placement.lineBase;
     while (!failed && !condition && remaining > 0) {
         const uint64_t bytes = std::min(remaining, chunk);
         const ReadOutcome outcome = ReadData(buffer + readPosition, static_cast<int64_t>(bytes));
@@ -144,9 +171,7 @@ uint8_t* ReadPage(uint32_t scannerBytesPerLine, uint32_t scannerLines, uint16_t 
         if (outcome != ReadOutcome::Done) {
             break;
         }
-        if (rowsFitLines) {
-            MoveChunkRows(buffer, readPosition, bytes, scannerBytesPerLine, stride, &rowPosition);
-        }
+        PlaceReadLines(buffer, readPosition, bytes, &placement);
         remaining -= bytes;
         readPosition += bytes;
     }
@@ -159,10 +184,6 @@ uint8_t* ReadPage(uint32_t scannerBytesPerLine, uint32_t scannerLines, uint16_t 
         }
         return nullptr;
     }
-    if (!rowsFitLines) {
-        SpreadRows(buffer, rowsFilled, scannerBytesPerLine, stride);
-    }
-    InvertBytes(buffer, rowBytes);
     CloseProgress(dialog);
     PageImage.bufferHandle = block;
     PageImage.rowsHeld = rowsFilled;

@@ -1,5 +1,6 @@
 #include "transfer/file.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "device/acquisition.h"
@@ -31,19 +32,44 @@ bool WriteAll(FileHandle file, const void* data, uint32_t size) {
     return PlatformWriteFile(file, data, size, &written) && written == size;
 }
 
+// Rows written together, in file order, once the first row is in: few
+// enough bytes for a scratch block, many enough that a page takes a few
+// hundred writes rather than one for every row.
+constexpr uint32_t kRunBytes = 64 * 1024;
+
+bool WriteAt(FileHandle file, uint32_t offset, const uint8_t* data, uint32_t size) {
+    if (PlatformSetFilePointer(file, static_cast<int32_t>(offset), FILE_BEGIN) != offset) {
+        return false;
+    }
+    return WriteAll(file, data, size);
+}
+
 // The rows go from the end of the file towards its start, so that the first row
-// written gives the file its full size at once.
-bool WriteRows(FileHandle file, const DeliveredPageRecord& page, uint8_t* rowBuffer) {
-    uint32_t offset = kBmpPixelOffset + (page.height - 1) * page.stride;
-    for (uint32_t k = 0; k < page.height; ++k) {
-        if (PlatformSetFilePointer(file, static_cast<int32_t>(offset), FILE_BEGIN) != offset) {
+// written gives the file its full size at once. The rows after it go in runs:
+// a run holds the page rows k to k + n - 1 bottom-up, as they lie in the file.
+bool WriteRows(FileHandle file, const DeliveredPageRecord& page, uint8_t* rowBuffer,
+               uint8_t* runBuffer, uint32_t rowsPerRun) {
+    if (page.height == 0) {
+        return true;
+    }
+    const uint32_t stride = page.stride;
+    uint32_t offset = kBmpPixelOffset + (page.height - 1) * stride;
+    std::memcpy(rowBuffer, page.rows, stride);
+    if (!WriteAt(file, offset, rowBuffer, stride)) {
+        return false;
+    }
+    for (uint32_t k = 1; k < page.height;) {
+        const uint32_t rows = std::min(rowsPerRun, page.height - k);
+        uint8_t* run = rows > 1 ? runBuffer : rowBuffer;
+        for (uint32_t i = 0; i < rows; ++i) {
+            std::memcpy(run + size_t{rows - 1 - i} * stride, page.rows + size_t{k + i} * stride,
+                        stride);
+        }
+        offset -= rows * stride;
+        if (!WriteAt(file, offset, run, rows * stride)) {
             return false;
         }
-        std::memcpy(rowBuffer, page.rows + size_t{k} * page.stride, page.stride);
-        if (!WriteAll(file, rowBuffer, page.stride)) {
-            return false;
-        }
-        offset -= page.stride;
+        k += rows;
     }
     return true;
 }
@@ -94,6 +120,7 @@ TW_UINT16 WriteBmpFile(const char* name) {
 
     TW_UINT16 result = TWRC_FAILURE;
     bool rowBufferHeld = false;
+    bool runBufferHeld = false;
     uint8_t* info = nullptr;
     MemoryBlock infoBlock = PlatformGlobalAlloc(GHND, kBitmapInfoSize);
     if (infoBlock != nullptr) {
@@ -107,12 +134,24 @@ TW_UINT16 WriteBmpFile(const char* name) {
         if (WriteAll(file, header, sizeof(header)) && WriteAll(file, info, kBitmapInfoSize)) {
             auto* rowBuffer = static_cast<uint8_t*>(PushBuffer(page.stride));
             rowBufferHeld = rowBuffer != nullptr;
-            if (rowBufferHeld && WriteRows(file, page, rowBuffer)) {
+            // Without a block for runs the rows go one at a time.
+            uint32_t rowsPerRun = page.stride == 0 ? 1 : kRunBytes / page.stride;
+            rowsPerRun = std::max(1u, std::min(rowsPerRun, page.height > 0 ? page.height - 1 : 0));
+            uint8_t* runBuffer = nullptr;
+            if (rowBufferHeld && rowsPerRun > 1) {
+                runBuffer = static_cast<uint8_t*>(PushBuffer(rowsPerRun * page.stride));
+                runBufferHeld = runBuffer != nullptr;
+                rowsPerRun = runBufferHeld ? rowsPerRun : 1;
+            }
+            if (rowBufferHeld && WriteRows(file, page, rowBuffer, runBuffer, rowsPerRun)) {
                 result = TWRC_XFERDONE;
             }
         }
     }
 
+    if (runBufferHeld) {
+        PopBuffer();
+    }
     if (rowBufferHeld) {
         PopBuffer();
     }
