@@ -13,7 +13,7 @@ TQ_REQUIRE_WINE=1 wine_require_machine
 wine_prefix_create
 installed=$(wine_install_source build/win/Tq3480P.ds)
 status=0
-wine "$(wine_path build/win/identity_check.exe)" "$installed" \
+timeout 1200 wine "$(wine_path build/win/identity_check.exe)" "$installed" \
     >"$WINE_RUN_DIR/answer.txt" 2>"$WINE_RUN_DIR/wine.log" || status=$?
 echo "== DS_Entry answers ($installed)"
 tr -d '\r' <"$WINE_RUN_DIR/answer.txt"

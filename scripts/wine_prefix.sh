@@ -10,7 +10,13 @@ wine_prefix_create() {
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
     trap wine_prefix_end EXIT
-    wineboot -i >"$WINE_RUN_DIR/wineboot.log" 2>&1
+    if ! timeout 2400 wineboot -i >"$WINE_RUN_DIR/wineboot.log" 2>&1; then
+        echo "wineboot failed:" >&2
+        cat "$WINE_RUN_DIR/wineboot.log" >&2
+        return 1
+    fi
+    # The session that made the prefix ends before anything runs in it.
+    timeout 600 wineserver -w >/dev/null 2>&1 || wineserver -k >/dev/null 2>&1 || true
 }
 
 wine_prefix_end() {
@@ -36,12 +42,12 @@ wine_path() {
     echo "Z:${absolute//\//\\}"
 }
 
-# Wine runs the 32-bit data source only where the kernel runs 32-bit x86 code
-# itself. Some virtual machines lack that (no IA32 emulation): there 32-bit
-# programs can only go through qemu-user, under which Wine cannot start
-# (prefix creation takes many minutes and fails to load kernel32.dll). The
-# probe makes one 32-bit system call from a 64-bit program.
-wine_machine_runs_32bit() {
+# Wine runs the 32-bit data source where the kernel runs 32-bit x86 code, or
+# where binfmt_misc hands 32-bit programs to qemu-user (virtual machines
+# without IA32 emulation); there each Wine process starts slowly, and a fresh
+# prefix takes several minutes. The probe makes one 32-bit system call from a
+# 64-bit program.
+wine_kernel_runs_32bit() {
     [ "$(uname -m)" = x86_64 ] || return 1
     local probe_dir status=0
     probe_dir=$(mktemp -d)
@@ -56,18 +62,17 @@ wine_machine_runs_32bit() {
     return "$status"
 }
 
-# Ends a Wine check early when the machine cannot run it: a skip (status 77)
-# that scripts/test.sh reports, or a failure with TQ_REQUIRE_WINE=1. Where
-# 32-bit programs run only through qemu-user, TQ_WINE_UNDER_QEMU=1 tries all
-# the same (a fresh prefix then takes a quarter of an hour or more).
+# Ends a Wine check early when the machine cannot run 32-bit programs at all:
+# a skip (status 77) that scripts/test.sh reports, or a failure with
+# TQ_REQUIRE_WINE=1.
 wine_require_machine() {
-    wine_machine_runs_32bit && return 0
-    if [ "${TQ_WINE_UNDER_QEMU:-0}" = 1 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-        echo "note: 32-bit programs run through qemu-user here; Wine is very slow"
+    wine_kernel_runs_32bit && return 0
+    if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+        echo "note: 32-bit programs run through qemu-user here; Wine is slow (minutes)"
         return 0
     fi
-    echo "SKIP: this machine's kernel does not run 32-bit x86 programs (no IA32 emulation);" \
-        "Wine cannot run Tq3480P.ds here (TQ_WINE_UNDER_QEMU=1 tries through qemu-user)"
+    echo "SKIP: this machine runs no 32-bit x86 programs (no IA32 emulation in the kernel," \
+        "no qemu-user for i386); Wine cannot run Tq3480P.ds here"
     if [ "${TQ_REQUIRE_WINE:-0}" = 1 ]; then
         exit 1
     fi

@@ -68,22 +68,17 @@ void FreeBlock(MemoryBlock block, bool locked) {
 }
 
 // The scanner sends a set bit for black; the page keeps a set bit for white.
-// Word-wide, as the whole page goes through here.
+// Plain byte loops, which the compiler turns into vector code: the whole page
+// goes through here.
 void InvertInPlace(uint8_t* bytes, size_t count) {
-    size_t i = 0;
-    for (; i + sizeof(uint64_t) <= count; i += sizeof(uint64_t)) {
-        uint64_t word;
-        std::memcpy(&word, bytes + i, sizeof word);
-        word = ~word;
-        std::memcpy(bytes + i, &word, sizeof word);
-    }
-    for (; i < count; ++i) {
+    for (size_t i = 0; i < count; ++i) {
         bytes[i] = static_cast<uint8_t>(~bytes[i]);
     }
 }
 
-// Front to back, a word at a time: `to` may lie before `from` in the same
-// buffer, as each word is read before the place it lands on is written.
+// Front to back, a word at a time (lines are short, so this beats the vector
+// loop and its overlap checks): `to` may lie before `from` in the same buffer,
+// as each word is read before the place it lands on is written.
 void CopyInverted(uint8_t* to, const uint8_t* from, size_t count) {
     size_t i = 0;
     for (; i + sizeof(uint64_t) <= count; i += sizeof(uint64_t)) {

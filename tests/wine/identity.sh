@@ -14,7 +14,7 @@ wine_prefix_create
 installed=$(wine_install_source build/win/Tq3480P.ds)
 answer="$WINE_RUN_DIR/answer.txt"
 status=0
-wine "$(wine_path build/win/identity_check.exe)" "$installed" \
+timeout 1200 wine "$(wine_path build/win/identity_check.exe)" "$installed" \
     >"$answer.raw" 2>"$WINE_RUN_DIR/wine.log" || status=$?
 tr -d '\r' <"$answer.raw" >"$answer"
 
