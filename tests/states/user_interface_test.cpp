@@ -166,7 +166,7 @@ TEST_F(UserInterface, EnableOnlyTheUserInterfaceIsNotSupported) {
 TEST_F(UserInterface, EnableWithoutARecordIsABadValue) {
     EXPECT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, nullptr), TWRC_FAILURE);
     EXPECT_EQ(Condition(), TWCC_BADVALUE);
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{FailureText(IDS_OP_ENABLEDS, TWCC_BADVALUE)});
+    EXPECT_TRUE(BoxTexts().empty()); // the application's mistake, not the user's
     EXPECT_EQ(SourceState, kStateOpen);
 }
 
