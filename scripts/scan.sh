@@ -1,24 +1,57 @@
 #!/usr/bin/env bash
-# The main job: builds Tq3480P.ds, installs it under Wine as an installation
-# does (C:\windows\twain_32\Tq3480P\Tq3480P.ds) and drives it from a Win32
-# program of our own: the identity a Source Manager asks for, and the status.
+# The main job: builds Tq3480P.ds and scans one page through it, end to end:
+# Wine's own TWAIN_32.DLL loads the real DLL for tools/win32/twain_app.exe,
+# and the DLL talks through the usbscan relay to the scanner simulator.
+# Writes page.bmp and page.png (a preview) into the current directory.
+#
+#   scripts/scan.sh [--paper a3|b4|a4|b5|a5|ledger|legal|letter]
+#                   [--resolution 150|300|600] [--xfer native|memory|file]
+#
+# Defaults: an A4 upright page at 300 dpi, native transfer.
 set -euo pipefail
+here=$(pwd)
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-bash scripts/build.sh win
-echo "Tq3480P.ds built: build/win/Tq3480P.ds"
 
-source scripts/wine_prefix.sh
-TQ_REQUIRE_WINE=1 wine_require_machine
-wine_prefix_create
-installed=$(wine_install_source build/win/Tq3480P.ds)
+paper=a4
+resolution=300
+xfer=native
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --paper) paper=$2; shift 2 ;;
+    --resolution) resolution=$2; shift 2 ;;
+    --xfer) xfer=$2; shift 2 ;;
+    *) echo "usage: scripts/scan.sh [--paper NAME] [--resolution DPI] [--xfer native|memory|file]" >&2
+       exit 2 ;;
+    esac
+done
+case "$paper" in # the ICAP_SUPPORTEDSIZES code of each upright paper
+a3) size=11 ;; b4) size=6 ;; a4) size=1 ;; b5) size=2 ;; a5) size=5 ;;
+ledger) size=9 ;; legal) size=4 ;; letter) size=3 ;;
+*) echo "scan: unknown paper $paper" >&2; exit 2 ;;
+esac
+case "$resolution" in 150 | 300 | 600) ;; *) echo "scan: resolution 150, 300 or 600" >&2; exit 2 ;; esac
+case "$xfer" in native | memory | file) ;; *) echo "scan: xfer native, memory or file" >&2; exit 2 ;; esac
+
+bash scripts/setup.sh >/dev/null
+bash scripts/build.sh win gcc >/dev/null
+echo "built build/win/Tq3480P.ds"
+
+out=$(mktemp -d "${TMPDIR:-/tmp}/tq3480p-scan.XXXXXX")
+app=(--xfer "$xfer" --out page.bmp
+     --set ICAP_SUPPORTEDSIZES="$size" --set ICAP_XRESOLUTION="$resolution")
+[ "$xfer" = memory ] && app+=(--mem app-pointer)
+[ "$xfer" = file ] && app+=(--file-name page.bmp)
 status=0
-timeout 1200 wine "$(wine_path build/win/identity_check.exe)" "$installed" \
-    >"$WINE_RUN_DIR/answer.txt" 2>"$WINE_RUN_DIR/wine.log" || status=$?
-echo "== DS_Entry answers ($installed)"
-tr -d '\r' <"$WINE_RUN_DIR/answer.txt"
-if [ "$status" -ne 0 ]; then
-    echo "identity_check failed with status $status" >&2
-    cat "$WINE_RUN_DIR/wine.log" >&2
+bash scripts/e2e_scan.sh --out "$out" -- "${app[@]}" >"$out/e2e.out" 2>&1 || status=$?
+if [ "$status" -ne 0 ] || [ ! -f "$out/page.bmp" ]; then
+    cat "$out/e2e.out" >&2
+    echo "scan: failed (status $status); logs in $out" >&2
+    exit 1
 fi
-exit "$status"
+cp "$out/page.bmp" "$here/page.bmp"
+convert "$here/page.bmp" "$here/page.png"
+line=$(grep -m1 '^PAGE ' "$out/twain_app.log" || true)
+field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$line"; }
+echo "scanned: paper $paper, $resolution dpi, $xfer transfer: $(field width) x $(field height) pixels, 1 bit per pixel"
+echo "wrote $here/page.bmp ($(stat -c %s "$here/page.bmp") bytes) and $here/page.png"
+echo "application log and scanner transcript in $out"
