@@ -8,8 +8,10 @@
 #   FUZZ_TARGETS=fuzz_scanner scripts/fuzz.sh
 #
 # New inputs collect in build/fuzz/corpus/<target>/ (the committed seeds stay
-# as they are); a crashing input is kept as build/fuzz/findings/<target>-crash-*
-# and makes the script fail. Each target's log is build/fuzz/<target>.log.
+# as they are); FUZZ_FRESH=1 starts from the seeds alone and keeps nothing, so
+# that a short run is not spent re-reading what earlier runs collected. A
+# crashing input is kept as build/fuzz/findings/<target>-crash-* and makes the
+# script fail. Each target's log is build/fuzz/<target>.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,6 +34,10 @@ mkdir -p build/fuzz/findings
 failed=()
 for target in "${targets[@]}"; do
     corpus=build/fuzz/corpus/$target
+    if [ "${FUZZ_FRESH:-0}" = 1 ]; then
+        corpus=build/fuzz/fresh/$target
+        rm -rf "$corpus"
+    fi
     mkdir -p "$corpus"
     echo "== $target, ${seconds} s"
     status=0
@@ -47,6 +53,7 @@ for target in "${targets[@]}"; do
         failed+=("$target")
     fi
 done
+rm -rf build/fuzz/fresh
 if [ "${#failed[@]}" -gt 0 ]; then
     echo "fuzzing found problems in: ${failed[*]} (inputs in build/fuzz/findings/)"
     exit 1

@@ -31,7 +31,7 @@ for check in tests/wine/*.sh; do
 done
 
 echo "== fuzz targets"
-bash scripts/fuzz.sh || failures+=("fuzz targets")
+FUZZ_FRESH=1 bash scripts/fuzz.sh || failures+=("fuzz targets")
 
 echo "=="
 [ "${#skipped[@]}" -eq 0 ] || echo "skipped: ${skipped[*]}"
