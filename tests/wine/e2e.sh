@@ -53,15 +53,8 @@ has() { grep -qF -- "$2" "$1" 2>/dev/null; }
 matches() { grep -qE -- "$2" "$1" 2>/dev/null; }  # FILE ERE
 lacks() { ! grep -qE -- "$2" "$1" 2>/dev/null; }  # FILE ERE
 count_is() { [ "$(grep -cE -- "$2" "$1" 2>/dev/null)" = "$3" ]; } # FILE ERE N
-line_of() { grep -nE -m1 -- "$2" "$1" 2>/dev/null | cut -d: -f1; }
-before() { # FILE FIRST SECOND: FIRST appears, and before SECOND
-    local first second
-    first=$(line_of "$1" "$2")
-    second=$(line_of "$1" "$3")
-    [ -n "$first" ] && [ -n "$second" ] && [ "$first" -lt "$second" ]
-}
 all() { # COMMAND... separated by ";;": every one of them succeeds
-    local part=()
+    local part=() word
     for word in "$@" ";;"; do
         if [ "$word" = ";;" ]; then
             "${part[@]}" || return 1
@@ -207,7 +200,7 @@ product='product="Velmora Oskaro Tq3480 / Oskaro Tq3480 PCL TWAIN" version="V1.0
 check "the splash shows the product, \"V1.00\" and \"Initializing\"" \
     matches "$log" "^WINDOW event=shown kind=splash .* caption=\"\" owner=none .* $product status=\"Initializing\""
 stamp() { sed -n "s/^WINDOW event=$2 kind=$3 .* t=\([0-9]*\)$/\1/p" "$1" | head -1; }
-splash_ms=$(($(stamp "$log" shown settings) - $(stamp "$log" shown splash)))
+splash_ms=$(($(stamp "$log" shown settings) - $(stamp "$log" shown splash) + 0))
 check "the splash stays a second (${splash_ms} ms), then the settings dialog \"Twain Scan Driver\" appears" \
     all test "$splash_ms" -ge 950 \
     ";;" matches "$log" '^WINDOW event=shown kind=settings .* caption="Twain Scan Driver" owner=none'
