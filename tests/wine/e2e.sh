@@ -104,8 +104,9 @@ app() {
     done
     [ "$1" = -- ] && shift
     local status=0
-    (cd "$dir" && wine_env_run --timeout 300 "$name" "$WINE_ENV_BUILD/twain_app.exe" "$@") ||
-        status=$?
+    # Generous limits: where 32-bit programs run through qemu everything is slower.
+    (cd "$dir" && wine_env_run --timeout 900 "$name" "$WINE_ENV_BUILD/twain_app.exe" \
+        --timeout 600 --ui-wait 60000 "$@") || status=$?
     wine_env_wait_captures
     tr -d '\r' <"$WINE_ENV_RUN/$name.out" >"$dir/twain_app.log"
     cp "$WINE_ENV_RUN/$name.err" "$dir/twain_app.err" 2>/dev/null
