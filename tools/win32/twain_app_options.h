@@ -135,7 +135,8 @@ inline const char* kUsage =
     "  --hidden               keep the application window hidden\n"
     "  --do ACTION            UI action (repeatable), --ui-script \"A;B;...\":\n"
     "      click:ID  command:ID  select:ID=INDEX  type:ID=TEXT  settext:ID=TEXT\n"
-    "      key:ID=VK  hscroll:CODE  scan  close  about  state  sleep:MS  wait:gone\n"
+    "      key:ID=VK  hscroll:CODE  scan  close  about  state  controls  sleep:MS\n"
+    "      wait:settings|gone|box   (controls: one CONTROL line per dialog control)\n"
     "  --ui-delay MS          pause before each UI action\n"
     "  --ui-wait MS           wait this long for the settings dialog (default 15000)\n"
     "  --box-delay MS         answer message boxes after MS (default 0)\n"
@@ -303,7 +304,8 @@ inline bool ParseUiAction(const std::string& text, UiAction* action, std::string
     action->verb = text.substr(0, colon);
     std::string rest = colon == std::string::npos ? "" : text.substr(colon + 1);
     const std::string& verb = action->verb;
-    if (verb == "scan" || verb == "close" || verb == "about" || verb == "state") {
+    if (verb == "scan" || verb == "close" || verb == "about" || verb == "state" ||
+        verb == "controls") {
         if (!rest.empty()) {
             *error = "no argument expected: " + text;
             return false;
