@@ -67,34 +67,19 @@ wine_env_install_relay || exit 3
 wine_env_install_source || exit 3
 wine_env_start_session || exit 3
 
-# Each capture waits for its text in the application's log, then for the
-# screen to settle a moment.
-shot_pids=()
+# Each capture waits for its text in the application's log.
 if [ ${#shots[@]} -gt 0 ] && [ "$display" != xvfb ]; then
     echo "e2e_scan: --shot needs --display xvfb" >&2
     shots=()
 fi
 for ((i = 0; i < ${#shots[@]}; i += 2)); do
-    (
-        text=${shots[i]}
-        file=$(realpath -m "${shots[i + 1]}")
-        until grep -qF -- "$text" "$WINE_ENV_RUN/twain_app.out" 2>/dev/null; do
-            [ -e "$WINE_ENV_RUN/twain_app.done" ] && exit 0 # the text never came
-            sleep 0.1
-        done
-        sleep 0.5
-        import -window root "$file"
-    ) >/dev/null 2>&1 &
-    shot_pids+=($!)
+    wine_env_capture_when "${shots[i]}" "$WINE_ENV_RUN/twain_app.out" "${shots[i + 1]}"
 done
 
 # The application runs in DIR, so that the pages it writes land there.
 status=0
 (cd "$out" && wine_env_run twain_app "$WINE_ENV_BUILD/twain_app.exe" "${app_args[@]}") || status=$?
-touch "$WINE_ENV_RUN/twain_app.done"
-for pid in "${shot_pids[@]}"; do
-    wait "$pid"
-done
+wine_env_wait_captures
 
 cp "$WINE_ENV_RUN/twain_app.out" "$out/twain_app.log" 2>/dev/null
 cp "$WINE_ENV_RUN/twain_app.err" "$out/twain_app.err" 2>/dev/null

@@ -48,6 +48,13 @@
 #       the server ends, or the process PID (a background wine_env_run).
 #   wine_env_winpath PATH
 #       Prints the Wine (Z:) name of a Unix path.
+#   wine_env_temp_dir
+#       Prints the Unix path of the prefix's temporary directory (%TEMP%).
+#   wine_env_capture_when TEXT LOG FILE
+#       With xvfb, in the background: once the file LOG has a line containing
+#       TEXT, waits a moment for the screen to settle and captures it into
+#       FILE (PNG). Gives up when $WINE_ENV_RUN/capture.stop appears; wait for
+#       the captures with wine_env_wait_captures, which also makes that file.
 #   wine_env_start_session
 #       Starts the prefix's Wine session (a persistent wineserver; the relay
 #       driver starts with the session's first program). wine_env_run does it
@@ -81,6 +88,41 @@ wine_env_winpath() {
     local path
     path=$(realpath -m "$1")
     printf 'Z:%s' "${path//\//\\}"
+}
+
+wine_env_temp_dir() {
+    local temp
+    temp=$(sed -n 's/^"TEMP"="\(.*\)"\r*$/\1/p' "$WINEPREFIX/user.reg" | head -1)
+    temp=${temp//\\\\/\/}
+    case "$temp" in
+    [Cc]:/*) printf '%s/drive_c%s' "$WINEPREFIX" "${temp:2}" ;;
+    *) return 1 ;;
+    esac
+}
+
+WINE_ENV_CAPTURES=()
+wine_env_capture_when() {
+    local text=$1 log=$2 file
+    file=$(realpath -m "$3")
+    rm -f "$WINE_ENV_RUN/capture.stop"
+    (
+        until grep -qF -- "$text" "$log" 2>/dev/null; do
+            [ -e "$WINE_ENV_RUN/capture.stop" ] && exit 0 # the text never came
+            sleep 0.05
+        done
+        sleep 0.3
+        import -window root "$file"
+    ) >/dev/null 2>&1 &
+    WINE_ENV_CAPTURES+=($!)
+}
+
+wine_env_wait_captures() {
+    touch "$WINE_ENV_RUN/capture.stop"
+    local pid
+    for pid in "${WINE_ENV_CAPTURES[@]}"; do
+        wait "$pid"
+    done
+    WINE_ENV_CAPTURES=()
 }
 
 # A registry string as the .reg files store it: backslashes and quotes escaped.
@@ -229,6 +271,14 @@ wine_env_setup() {
 EOF
         ;;
     xvfb)
+        # No window manager runs on that server: Wine's own windows are
+        # unmanaged, else each hidden or destroyed window waits two seconds
+        # for a manager to withdraw it.
+        cat >>"$WINEPREFIX/user.reg" <<EOF
+
+[Software\\\\Wine\\\\X11 Driver] $(date +%s)
+"Managed"="N"
+EOF
         wine_env_start_xvfb || return 1 ;;
     *)
         wine_env_log "wine_env_setup: display is null or xvfb, not $display"

@@ -92,6 +92,15 @@ void Unplug(int index) {
     }
 }
 
+void PlugIn(int index) {
+    Device& device = Slot(index);
+    if (device.unplugged) {
+        device.unplugged = false;
+        device.unplugAtStep = 0;
+        detail::Log(index, "plugged in again");
+    }
+}
+
 const std::vector<std::string>& Transcript() {
     return State().transcript;
 }

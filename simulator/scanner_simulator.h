@@ -152,6 +152,8 @@ Device& AddScanner(int index = 0);
 Device& AddDevice(int index, uint16_t productId);
 // From now on every open, ioctl, read and write on the device fails.
 void Unplug(int index);
+// The device is plugged in again and answers every call as before the unplug.
+void PlugIn(int index);
 
 // ---- inspection
 

@@ -8,14 +8,23 @@ for built in build/win/Tq3480P.ds build/win/identity_check.exe; do
     [ -f "$built" ] || { echo "FAIL: $built is missing (bash scripts/build.sh win)"; exit 1; }
 done
 
-source scripts/wine_prefix.sh
-wine_require_machine
-wine_prefix_create
-installed=$(wine_install_source build/win/Tq3480P.ds)
-answer="$WINE_RUN_DIR/answer.txt"
+source scripts/wine_env.sh
+if ! wine_env_enable_i386; then
+    echo "SKIP: this machine runs no 32-bit x86 programs (no IA32 emulation in the kernel," \
+        "no qemu-user for i386); Wine cannot run Tq3480P.ds here"
+    [ "${TQ_REQUIRE_WINE:-0}" = 1 ] && exit 1
+    exit 77
+fi
+wine_env_setup
+trap wine_env_cleanup EXIT
+wine_env_install_source build/win/Tq3480P.ds
+installed='C:\windows\twain_32\Tq3480P\Tq3480P.ds'
+answer="$WINE_ENV_RUN/answer.txt"
 status=0
-timeout 1200 wine "$(wine_path build/win/identity_check.exe)" "$installed" \
-    >"$answer.raw" 2>"$WINE_RUN_DIR/wine.log" || status=$?
+wine_env_run --timeout 1200 identity "$(realpath build/win/identity_check.exe)" "$installed" ||
+    status=$?
+cp "$WINE_ENV_RUN/identity.out" "$answer.raw"
+cp "$WINE_ENV_RUN/identity.err" "$WINE_ENV_RUN/wine.log"
 tr -d '\r' <"$answer.raw" >"$answer"
 
 failed=0
@@ -47,7 +56,7 @@ expect "ConditionCode=0"
 expect "Reserved=0"
 if [ "$failed" -ne 0 ]; then
     echo "-- answer:"; cat "$answer"
-    echo "-- wine log:"; cat "$WINE_RUN_DIR/wine.log"
+    echo "-- wine log:"; cat "$WINE_ENV_RUN/wine.log"
     exit 1
 fi
 echo "identity check passed"

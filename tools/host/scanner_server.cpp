@@ -5,12 +5,18 @@
 // same simulated scanners as the host tests.
 //
 //   scanner_server --requests FIFO --answers FIFO [--log FILE]
-//                  [--transcript FILE] [--errors FILE] [--ready FILE]
-//                  [--connect-timeout SECONDS] [--scenario FILE] [WORD...]
+//                  [--transcript FILE] [--errors FILE] [--pages FILE]
+//                  [--ready FILE] [--connect-timeout SECONDS]
+//                  [--scenario FILE] [WORD...]
 //
 // The FIFOs are made when missing. --ready names a file written once both are
 // open (Wine may start then); --log gets one line per frame, --transcript the
 // simulator's transcript and --errors its protocol errors, both as they grow.
+// --pages gets one line per scan as it starts ("scan page=N slot=S width=W
+// height=H dpi=D total=BYTES") and one as its last byte is read ("complete
+// page=N bmp_bytes=B bmp_crc32=0x... pixels_crc32=0x..."): the size and the
+// CRC-32 of the BMP file a data source makes of that page (62-byte header,
+// black and white palette, rows bottom-up, set bits white), and of its rows.
 //
 // The scenario is a list of words, from the command line and from the lines
 // of the --scenario file ('#' starts a comment):
@@ -22,9 +28,22 @@
 //       status-after-read-data=N:V, duplex-unit, feeder-sheets, feeder-jam,
 //       feeder-script=B,B,...(10 bytes)/B,B,..., line-padding,
 //       image-info=PIXELS_PER_SCANNER_LINE,SCANNER_LINES,PIXELS,LINES,
-//       fault=fail-write|short-read|unplug:OPCODE[:OCCURRENCE[:BYTES]]
+//       fault=fail-write|short-read|unplug:OPCODE[:OCCURRENCE[:BYTES]],
+//       channel-fault=N:KIND[:A[:B]]
 //   stall-read=N                   the Nth read request (counted from 1) is
 //                                  held unanswered until it is cancelled
+//
+// channel-fault is a fault of the Nth channel to the device (counted from 1,
+// one channel from each open of its "\0" name to the next): it holds from that
+// open until the next one, which finds the scanner well again. KIND:
+//   unplugged           the device is unplugged (every open fails)
+//   jam, machine-error, busy   GetStatus answers 1, 2 or 3
+//   feeder-jam          the feeder status reports a jam
+//   short-read[:M[:BYTES]]     only BYTES (default 0) of the Mth (default 1)
+//                              ReadData answer of the channel arrive
+//   read-condition[:M[:STATUS]]   GetStatus answers STATUS (default 1) from
+//                              the Mth (default 1) ReadData of the channel on
+// The word may be repeated; a channel takes one fault.
 //
 // It stops on a BYE frame (the driver unloads), when the driver's end of the
 // request FIFO closes (winedevice.exe has gone), on SIGTERM, SIGINT or SIGHUP,
@@ -37,6 +56,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -55,12 +75,41 @@
 
 namespace {
 
+enum class ChannelFaultKind { Unplugged, Status, FeederJam, ShortRead, ReadCondition };
+
+struct ChannelFault {
+    int channel = 0;
+    ChannelFaultKind kind = ChannelFaultKind::Status;
+    std::string name; // as written, for the log
+    uint32_t first = 0;
+    uint32_t second = 0;
+};
+
+// What a channel fault changed, so that the next channel can undo it.
+struct DeviceChannels {
+    std::vector<ChannelFault> faults;
+    int channel = 0;
+    bool active = false;
+    ChannelFault current;
+    int injectedOccurrence = 0; // the ReadData a short-read fault aims at
+    uint8_t status = 0;
+    bool feederJam = false;
+    int statusAfterReadData = 0;
+    uint8_t statusAfterValue = 0;
+    // The scans seen, for the --pages record.
+    uint32_t pageNumber = 0;
+    int pagesCompleted = 0;
+    sim::ImageInfo scanInfo{};
+    uint32_t scanDpi = 0;
+};
+
 struct ServerOptions {
     std::string requests;
     std::string answers;
     std::string log;
     std::string transcript;
     std::string errors;
+    std::string pages;
     std::string ready;
     int connectTimeoutSeconds = 600;
     std::vector<int> stallReads;
@@ -76,6 +125,7 @@ struct ServerRecord {
     int answerFd = -1;
     bool connected = false;
     FILE* log = nullptr;
+    FILE* pages = nullptr;
     size_t transcriptWritten = 0;
     size_t errorsWritten = 0;
     int readsSeen = 0;
@@ -84,6 +134,7 @@ struct ServerRecord {
 
 ServerOptions Options;
 ServerRecord Server;
+std::array<DeviceChannels, sim::kSlotCount> Channels;
 volatile sig_atomic_t StopSignal = 0;
 
 void OnStopSignal(int signal) {
@@ -199,6 +250,65 @@ bool ParseFault(const std::string& text, sim::Fault* fault) {
     fault->occurrence = static_cast<int>(occurrence);
     fault->bytes = static_cast<uint32_t>(bytes);
     return true;
+}
+
+bool ParseChannelFault(const std::string& text, ChannelFault* fault) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t colon = text.find(':', start);
+        parts.push_back(text.substr(start, colon == std::string::npos ? colon : colon - start));
+        if (colon == std::string::npos) {
+            break;
+        }
+        start = colon + 1;
+    }
+    long channel = 0;
+    if (parts.size() < 2 || !ParseNumber(parts[0], &channel) || channel < 1) {
+        return false;
+    }
+    fault->channel = static_cast<int>(channel);
+    fault->name = text.substr(text.find(':') + 1);
+    const std::string& kind = parts[1];
+    size_t arguments = 0;
+    if (kind == "unplugged") {
+        fault->kind = ChannelFaultKind::Unplugged;
+    } else if (kind == "jam" || kind == "machine-error" || kind == "busy") {
+        fault->kind = ChannelFaultKind::Status;
+        fault->first = kind == "jam" ? 1 : kind == "machine-error" ? 2 : 3;
+    } else if (kind == "feeder-jam") {
+        fault->kind = ChannelFaultKind::FeederJam;
+    } else if (kind == "short-read") {
+        fault->kind = ChannelFaultKind::ShortRead;
+        fault->first = 1;
+        fault->second = 0;
+        arguments = 2;
+    } else if (kind == "read-condition") {
+        fault->kind = ChannelFaultKind::ReadCondition;
+        fault->first = 1;
+        fault->second = 1;
+        arguments = 2;
+    } else {
+        return false;
+    }
+    if (parts.size() > 2 + arguments) {
+        return false;
+    }
+    uint32_t* fields[2] = {&fault->first, &fault->second};
+    for (size_t i = 2; i < parts.size(); ++i) {
+        long value = 0;
+        if (!ParseNumber(parts[i], &value) || value < 0 || value > 0xFFFF) {
+            return false;
+        }
+        *fields[i - 2] = static_cast<uint32_t>(value);
+    }
+    if ((fault->kind == ChannelFaultKind::ShortRead ||
+         fault->kind == ChannelFaultKind::ReadCondition) &&
+        fault->first < 1) {
+        return false;
+    }
+    return fault->kind != ChannelFaultKind::ReadCondition ||
+           (fault->second >= 1 && fault->second <= 255);
 }
 
 bool SetDeviceValue(sim::Device& device, const std::string& key, const std::string& value) {
@@ -398,6 +508,19 @@ bool ApplyScenarioWord(const std::string& word) {
     if (!device.present) {
         return false; // settings follow the word that puts the device in
     }
+    if (key.substr(dot + 1) == "channel-fault") {
+        ChannelFault fault;
+        if (!ParseChannelFault(value, &fault)) {
+            return false;
+        }
+        for (const ChannelFault& other : Channels[static_cast<size_t>(slot)].faults) {
+            if (other.channel == fault.channel) {
+                return false;
+            }
+        }
+        Channels[static_cast<size_t>(slot)].faults.push_back(fault);
+        return true;
+    }
     return SetDeviceValue(device, key.substr(dot + 1), value);
 }
 
@@ -456,6 +579,8 @@ bool ParseCommandLine(int argc, char** argv) {
             good = next(&Options.transcript);
         } else if (arg == "--errors") {
             good = next(&Options.errors);
+        } else if (arg == "--pages") {
+            good = next(&Options.pages);
         } else if (arg == "--ready") {
             good = next(&Options.ready);
         } else if (arg == "--connect-timeout") {
@@ -599,6 +724,213 @@ bool SendAnswer(const RelayHeader& request, uint32_t handle, uint32_t value,
            (payload.empty() || WriteAnswerBytes(payload.data(), payload.size()));
 }
 
+// ---- channel faults
+
+// The slot of a "\\.\UsbscanN\0" name, or -1 for any other name.
+int DeviceNameSlot(const std::string& name) {
+    const std::string prefix = "\\\\.\\usbscan";
+    if (name.size() < prefix.size() + 3) {
+        return -1;
+    }
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(name[i])) != prefix[i]) {
+            return -1;
+        }
+    }
+    size_t at = prefix.size();
+    int slot = 0;
+    int digits = 0;
+    while (at < name.size() && name[at] >= '0' && name[at] <= '9' && digits < 3) {
+        slot = slot * 10 + (name[at] - '0');
+        ++at;
+        ++digits;
+    }
+    if (digits == 0 || slot >= sim::kSlotCount || name.compare(at, std::string::npos, "\\0") != 0) {
+        return -1;
+    }
+    return slot;
+}
+
+void UndoChannelFault(int slot, DeviceChannels& channels) {
+    sim::Device& device = sim::Slot(slot);
+    switch (channels.current.kind) {
+    case ChannelFaultKind::Unplugged:
+        sim::PlugIn(slot);
+        break;
+    case ChannelFaultKind::Status:
+        device.status = channels.status;
+        break;
+    case ChannelFaultKind::FeederJam:
+        device.feederJam = channels.feederJam;
+        break;
+    case ChannelFaultKind::ShortRead:
+        // A read the channel never made must not strike a later channel.
+        for (size_t i = 0; i < device.faults.size(); ++i) {
+            const sim::Fault& fault = device.faults[i];
+            if (fault.kind == sim::FaultKind::ShortRead && fault.opcode == sim::kOpReadData &&
+                fault.occurrence == channels.injectedOccurrence) {
+                device.faults.erase(device.faults.begin() + static_cast<long>(i));
+                break;
+            }
+        }
+        break;
+    case ChannelFaultKind::ReadCondition:
+        device.status = channels.status;
+        device.statusAfterReadData = channels.statusAfterReadData;
+        device.statusAfterValue = channels.statusAfterValue;
+        break;
+    }
+    channels.active = false;
+}
+
+void ApplyChannelFault(int slot, DeviceChannels& channels, const ChannelFault& fault) {
+    sim::Device& device = sim::Slot(slot);
+    channels.current = fault;
+    channels.active = true;
+    channels.status = device.status;
+    channels.feederJam = device.feederJam;
+    channels.statusAfterReadData = device.statusAfterReadData;
+    channels.statusAfterValue = device.statusAfterValue;
+    switch (fault.kind) {
+    case ChannelFaultKind::Unplugged:
+        sim::Unplug(slot);
+        break;
+    case ChannelFaultKind::Status:
+        device.status = static_cast<uint8_t>(fault.first);
+        break;
+    case ChannelFaultKind::FeederJam:
+        device.feederJam = true;
+        break;
+    case ChannelFaultKind::ShortRead: {
+        sim::Fault injected{};
+        injected.kind = sim::FaultKind::ShortRead;
+        injected.opcode = sim::kOpReadData;
+        injected.occurrence =
+            device.blocksWritten[sim::kOpReadData & 0x0F] + static_cast<int>(fault.first);
+        injected.bytes = fault.second;
+        device.faults.push_back(injected);
+        channels.injectedOccurrence = injected.occurrence;
+        break;
+    }
+    case ChannelFaultKind::ReadCondition:
+        device.statusAfterReadData = device.readDataCount + static_cast<int>(fault.first);
+        device.statusAfterValue = static_cast<uint8_t>(fault.second);
+        break;
+    }
+}
+
+// An open of a device's "\0" name begins its next channel: the fault of the
+// channel before is undone and this channel's own (if any) applied.
+void BeginChannel(int slot) {
+    DeviceChannels& channels = Channels[static_cast<size_t>(slot)];
+    if (channels.faults.empty() || !sim::Slot(slot).present) {
+        return;
+    }
+    ++channels.channel;
+    if (channels.active) {
+        UndoChannelFault(slot, channels);
+    }
+    for (const ChannelFault& fault : channels.faults) {
+        if (fault.channel == channels.channel) {
+            ApplyChannelFault(slot, channels, fault);
+            Note("channel " + std::to_string(channels.channel) + " of slot " +
+                 std::to_string(slot) + ": " + fault.name);
+            return;
+        }
+    }
+}
+
+// ---- the scan record
+
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc) {
+    static uint32_t table[256];
+    static bool ready = false;
+    if (!ready) {
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k) {
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            }
+            table[n] = c;
+        }
+        ready = true;
+    }
+    crc = ~crc;
+    for (size_t i = 0; i < size; ++i) {
+        crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    }
+    return ~crc;
+}
+
+void Put32(uint8_t* at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        at[i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+
+// The BMP file of a finished page as the data source hands it over, summed
+// up as its size and the CRC-32 of the whole file and of its rows.
+void WriteCompletedPage(const DeviceChannels& channels) {
+    const sim::ImageInfo& info = channels.scanInfo;
+    const uint32_t stride = ((info.pixelsPerLine + 7u) / 8u + 3u) / 4u * 4u;
+    const uint32_t height = info.lines;
+    const uint32_t scannerBytesPerLine = (info.pixelsPerScannerLine + 7u) / 8u;
+    uint8_t header[62] = {'B', 'M'};
+    Put32(header + 2, 62 + stride * height);
+    Put32(header + 10, 62);
+    Put32(header + 14, 40);
+    Put32(header + 18, info.pixelsPerLine);
+    Put32(header + 22, height);
+    header[26] = 1;
+    header[28] = 1;
+    Put32(header + 34, stride * height);
+    Put32(header + 38, channels.scanDpi * 10000 / 254);
+    Put32(header + 42, channels.scanDpi * 10000 / 254);
+    Put32(header + 46, 2);
+    Put32(header + 58, 0x00FFFFFF);
+    uint32_t fileCrc = Crc32(header, sizeof header, 0);
+    uint32_t rowsCrc = 0;
+    std::vector<uint8_t> row(stride);
+    for (uint32_t k = height; k-- > 0;) {
+        for (uint32_t b = 0; b < stride; ++b) {
+            row[b] = sim::ExpectedPageByte(channels.pageNumber, k, b, scannerBytesPerLine);
+        }
+        fileCrc = Crc32(row.data(), row.size(), fileCrc);
+        rowsCrc = Crc32(row.data(), row.size(), rowsCrc);
+    }
+    std::fprintf(Server.pages, "complete page=%u bmp_bytes=%u bmp_crc32=0x%X pixels_crc32=0x%X\n",
+                 channels.pageNumber, 62 + stride * height, fileCrc, rowsCrc);
+}
+
+// Notes every scan that started or finished since the last request.
+void RecordScans() {
+    if (Server.pages == nullptr) {
+        return;
+    }
+    static constexpr uint32_t kDpi[3] = {150, 300, 600};
+    for (int slot = 0; slot < sim::kSlotCount; ++slot) {
+        const sim::Device& device = sim::Slot(slot);
+        DeviceChannels& channels = Channels[static_cast<size_t>(slot)];
+        if (!device.present) {
+            continue;
+        }
+        if (device.pageNumber != channels.pageNumber) {
+            channels.pageNumber = device.pageNumber;
+            channels.scanInfo =
+                device.announced ? *device.announced : sim::CurrentImageInfo(device);
+            channels.scanDpi = kDpi[device.parameters[0] <= 2 ? device.parameters[0] : 1];
+            std::fprintf(Server.pages, "scan page=%u slot=%d width=%u height=%u dpi=%u total=%u\n",
+                         channels.pageNumber, slot, channels.scanInfo.pixelsPerLine,
+                         channels.scanInfo.lines, channels.scanDpi, device.scanTotal);
+        }
+        if (device.pagesCompleted != channels.pagesCompleted) {
+            channels.pagesCompleted = device.pagesCompleted;
+            WriteCompletedPage(channels);
+        }
+        std::fflush(Server.pages);
+    }
+}
+
 // ---- the requests
 
 bool IsStalledRead(int nth) {
@@ -646,6 +978,10 @@ Outcome Serve(const RelayHeader& request, const std::vector<uint8_t>& payload) {
     }
     case RELAY_OP_OPEN: {
         const std::string name(payload.begin(), payload.end());
+        const int channelSlot = DeviceNameSlot(name);
+        if (channelSlot >= 0) {
+            BeginChannel(channelSlot);
+        }
         const uint32_t opened = sim::UsbscanOpen(name.c_str());
         Note(tag + "open " + name + " -> " +
              (opened ? "h" + std::to_string(opened) : std::string("no such name")));
@@ -663,6 +999,7 @@ Outcome Serve(const RelayHeader& request, const std::vector<uint8_t>& payload) {
         Note(tag + "write " + handle + " " + std::to_string(payload.size()) + " bytes: " +
              HexBytes(payload.data(), payload.size()) + " -> " + std::to_string(written));
         sent = SendAnswer(request, request.handle, written, {});
+        RecordScans();
         break;
     }
     case RELAY_OP_READ: {
@@ -802,6 +1139,9 @@ int main(int argc, char** argv) {
     if (!Options.log.empty()) {
         Server.log = std::fopen(Options.log.c_str(), "w");
     }
+    if (!Options.pages.empty()) {
+        Server.pages = std::fopen(Options.pages.c_str(), "w");
+    }
     for (const std::string* path : {&Options.transcript, &Options.errors}) {
         if (!path->empty()) {
             std::ofstream truncate(*path, std::ios::trunc);
@@ -817,6 +1157,9 @@ int main(int argc, char** argv) {
     FlushRecords();
     if (Server.log != nullptr) {
         std::fclose(Server.log);
+    }
+    if (Server.pages != nullptr) {
+        std::fclose(Server.pages);
     }
     close(Server.requestFd);
     close(Server.answerFd);

@@ -667,7 +667,11 @@ void LogPage(int page, int inBatch, const PageOutcome& outcome, DWORD elapsed, T
     const char* mechanism = g_app.options.mechanism == TWSX_NATIVE   ? "native"
                             : g_app.options.mechanism == TWSX_MEMORY ? "memory"
                                                                      : "file";
-    line.Raw("mech", mechanism).Raw("rc", ReturnCodeName(outcome.rc));
+    line.Raw("mech", mechanism);
+    if (g_app.options.mechanism == TWSX_MEMORY) {
+        line.Raw("mem", g_app.options.memoryMode);
+    }
+    line.Raw("rc", ReturnCodeName(outcome.rc));
     const PageSummary& s = outcome.summary;
     if (s.valid) {
         line.Int("width", s.width).Int("height", s.height).Int("bpp", s.bitsPerPixel);
@@ -923,6 +927,27 @@ bool LoadSourceManager() {
     return true;
 }
 
+void SetMechanism() {
+    SourceRequest mechanism;
+    mechanism.message = MSG_SET;
+    mechanism.cap = ICAP_XFERMECH;
+    mechanism.capName = "ICAP_XFERMECH";
+    mechanism.itemType = TWTY_UINT16;
+    mechanism.hasValue = true;
+    mechanism.value = std::to_string(g_app.options.mechanism);
+    SendCapability(mechanism);
+}
+
+// The iteration's entry of --xfer-cycle becomes the mechanism in use.
+void TakeCycleEntry(int iteration) {
+    Options& options = g_app.options;
+    const CycleEntry& entry =
+        options.cycle[static_cast<size_t>(iteration - 1) % options.cycle.size()];
+    options.mechanism = entry.mechanism;
+    options.memoryFlags = entry.memoryFlags;
+    options.memoryMode = entry.memoryMode;
+}
+
 // OPENDSM, the search for the source by product name, OPENDS. Returns the
 // exit code to end with, or 0.
 int OpenSource() {
@@ -969,14 +994,7 @@ int OpenSource() {
         }
     }
     if (g_app.options.setMechanism) {
-        SourceRequest mechanism;
-        mechanism.message = MSG_SET;
-        mechanism.cap = ICAP_XFERMECH;
-        mechanism.capName = "ICAP_XFERMECH";
-        mechanism.itemType = TWTY_UINT16;
-        mechanism.hasValue = true;
-        mechanism.value = std::to_string(g_app.options.mechanism);
-        SendCapability(mechanism);
+        SetMechanism();
     }
     RunRequests(4);
     return 0;
@@ -1078,6 +1096,7 @@ int Run() {
         .Int("ui", options.showUi ? 1 : 0)
         .Int("loops", options.loops)
         .Raw("loop_scope", options.loopWholeSession ? "session" : "enable")
+        .Int("cycle", static_cast<long long>(options.cycle.size()))
         .Raw("pages", options.pagesPerBatch == 0 ? "all" : std::to_string(options.pagesPerBatch))
         .Int("actions", static_cast<long long>(options.script.size()))
         .Emit();
@@ -1088,6 +1107,9 @@ int Run() {
     } else {
         for (int iteration = 1; iteration <= options.loops; ++iteration) {
             g_app.iteration = iteration;
+            if (!options.cycle.empty()) {
+                TakeCycleEntry(iteration);
+            }
             bool opensHere = options.loopWholeSession || iteration == 1;
             if (opensHere) {
                 int code = OpenSource();
@@ -1099,6 +1121,8 @@ int Run() {
                     }
                     break;
                 }
+            } else if (!options.cycle.empty() && options.setMechanism) {
+                SetMechanism(); // back in state 4 after the disable
             }
             int pagesBefore = g_app.pagesDone;
             int failuresBefore = g_app.failures;

@@ -28,6 +28,13 @@ struct SourceRequest {
     double frame[4] = {0, 0, 0, 0}; // layout: left, top, right, bottom in inches
 };
 
+// One entry of --xfer-cycle: the mechanism (and memory buffers) of an iteration.
+struct CycleEntry {
+    TW_UINT16 mechanism = TWSX_NATIVE;
+    TW_UINT32 memoryFlags = TWMF_APPOWNS | TWMF_POINTER;
+    std::string memoryMode = "app-pointer";
+};
+
 struct UiAction {
     std::string text; // as given, for the log
     std::string verb;
@@ -61,6 +68,7 @@ struct Options {
     int pagesPerBatch = 1; // 0: as long as the source reports pending pages
     int loops = 1;
     bool loopWholeSession = false; // false: enable..disable repeats within one open
+    std::vector<CycleEntry> cycle; // iteration i uses entry (i - 1) % size
     int waitMs = 30000;
     int timeoutSeconds = 120;
     int memoryEvery = 0;
@@ -108,6 +116,8 @@ inline const char* kUsage =
     "  --pages N|all          pages per batch while Count > 0 (default 1)\n"
     "  --loop N               repeat N times (default 1)\n"
     "  --loop-scope enable|session   repeat enable..disable, or OPENDSM..CLOSEDSM\n"
+    "  --xfer-cycle LIST      mechanism per iteration, in turn: native, file,\n"
+    "                         memory or memory:MODE (a --mem mode), comma-separated\n"
     "  --wait MS              wait for an event this long (default 30000)\n"
     "  --timeout S            end the process after S seconds (default 120)\n"
     "  --memory-every N       MEMORY line every N pages\n"
@@ -125,7 +135,8 @@ inline const char* kUsage =
     "  --hidden               keep the application window hidden\n"
     "  --do ACTION            UI action (repeatable), --ui-script \"A;B;...\":\n"
     "      click:ID  command:ID  select:ID=INDEX  type:ID=TEXT  settext:ID=TEXT\n"
-    "      key:ID=VK  hscroll:CODE  scan  close  about  state  sleep:MS  wait:gone\n"
+    "      key:ID=VK  hscroll:CODE  scan  close  about  state  controls  sleep:MS\n"
+    "      wait:settings|gone|box   (controls: one CONTROL line per dialog control)\n"
     "  --ui-delay MS          pause before each UI action\n"
     "  --ui-wait MS           wait this long for the settings dialog (default 15000)\n"
     "  --box-delay MS         answer message boxes after MS (default 0)\n"
@@ -293,7 +304,8 @@ inline bool ParseUiAction(const std::string& text, UiAction* action, std::string
     action->verb = text.substr(0, colon);
     std::string rest = colon == std::string::npos ? "" : text.substr(colon + 1);
     const std::string& verb = action->verb;
-    if (verb == "scan" || verb == "close" || verb == "about" || verb == "state") {
+    if (verb == "scan" || verb == "close" || verb == "about" || verb == "state" ||
+        verb == "controls") {
         if (!rest.empty()) {
             *error = "no argument expected: " + text;
             return false;
@@ -343,6 +355,50 @@ inline bool ParseUiAction(const std::string& text, UiAction* action, std::string
     }
     *error = "unknown UI action " + text;
     return false;
+}
+
+// A --mem mode: the flags of TW_IMAGEMEMXFER's Memory and the mode's name.
+inline bool ParseMemoryMode(const std::string& value, TW_UINT32* flags, std::string* mode) {
+    long number = 0;
+    *mode = value;
+    if (value == "app-pointer") {
+        *flags = TWMF_APPOWNS | TWMF_POINTER;
+    } else if (value == "app-handle") {
+        *flags = TWMF_APPOWNS | TWMF_HANDLE;
+    } else if (value == "ds-pointer") {
+        *flags = TWMF_DSOWNS | TWMF_POINTER;
+    } else if (value == "ds-handle") {
+        *flags = TWMF_DSOWNS | TWMF_HANDLE;
+    } else if (ParseLong(value, &number) && number >= 0) {
+        *flags = static_cast<TW_UINT32>(number);
+        *mode = "flags";
+    } else {
+        return false;
+    }
+    return true;
+}
+
+inline bool ParseCycle(const std::string& value, std::vector<CycleEntry>* cycle,
+                       std::string* error) {
+    cycle->clear();
+    for (const std::string& text : Split(value, ',')) {
+        CycleEntry entry;
+        if (text == "native") {
+            entry.mechanism = TWSX_NATIVE;
+        } else if (text == "file") {
+            entry.mechanism = TWSX_FILE;
+        } else if (text == "memory") {
+            entry.mechanism = TWSX_MEMORY;
+        } else if (text.rfind("memory:", 0) == 0 &&
+                   ParseMemoryMode(text.substr(7), &entry.memoryFlags, &entry.memoryMode)) {
+            entry.mechanism = TWSX_MEMORY;
+        } else {
+            *error = "--xfer-cycle: cannot read " + text;
+            return false;
+        }
+        cycle->push_back(entry);
+    }
+    return true;
 }
 
 inline bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
@@ -402,20 +458,7 @@ inline bool ParseOptions(int argc, char** argv, Options* options, std::string* e
         } else if (arg == "--mem") {
             if (!next(&value))
                 return false;
-            long flags = 0;
-            options->memoryMode = value;
-            if (value == "app-pointer") {
-                options->memoryFlags = TWMF_APPOWNS | TWMF_POINTER;
-            } else if (value == "app-handle") {
-                options->memoryFlags = TWMF_APPOWNS | TWMF_HANDLE;
-            } else if (value == "ds-pointer") {
-                options->memoryFlags = TWMF_DSOWNS | TWMF_POINTER;
-            } else if (value == "ds-handle") {
-                options->memoryFlags = TWMF_DSOWNS | TWMF_HANDLE;
-            } else if (ParseLong(value, &flags) && flags >= 0) {
-                options->memoryFlags = static_cast<TW_UINT32>(flags);
-                options->memoryMode = "flags";
-            } else {
+            if (!ParseMemoryMode(value, &options->memoryFlags, &options->memoryMode)) {
                 *error = "--mem app-pointer|app-handle|ds-pointer|ds-handle|FLAGS";
                 return false;
             }
@@ -480,6 +523,9 @@ inline bool ParseOptions(int argc, char** argv, Options* options, std::string* e
                 return false;
             }
             options->loopWholeSession = value == "session";
+        } else if (arg == "--xfer-cycle") {
+            if (!next(&value) || !ParseCycle(value, &options->cycle, error))
+                return false;
         } else if (arg == "--wait") {
             if (!nextInt(&options->waitMs, 0, 100000000))
                 return false;

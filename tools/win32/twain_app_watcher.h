@@ -329,6 +329,60 @@ inline void LogUiState(HWND dialog, const char* reason) {
     line.Emit();
 }
 
+struct ControlsContext {
+    HWND dialog;
+    int count;
+};
+
+inline BOOL CALLBACK LogControl(HWND child, LPARAM context) {
+    auto* controls = reinterpret_cast<ControlsContext*>(context);
+    if (GetParent(child) != controls->dialog) {
+        return TRUE; // a combo box's own edit or list
+    }
+    char className[32] = "";
+    GetClassNameA(child, className, sizeof className);
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, controls->dialog, reinterpret_cast<POINT*>(&rect), 2);
+    // An edit box keeps its text to itself: it is asked for it.
+    std::string text = WindowText(child);
+    if (_stricmp(className, "Edit") == 0) {
+        char edited[256] = "";
+        SendWithTimeout(child, WM_GETTEXT, sizeof edited, reinterpret_cast<LPARAM>(edited));
+        text = edited;
+    }
+    Line line("CONTROL");
+    line.Int("id", GetDlgCtrlID(child)).Raw("class", className);
+    line.Str("text", text).Int("visible", IsWindowVisible(child) ? 1 : 0);
+    line.Raw("rect", std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
+                         std::to_string(rect.right - rect.left) + "," +
+                         std::to_string(rect.bottom - rect.top));
+    if (_stricmp(className, "ComboBox") == 0) {
+        std::string items;
+        LRESULT count = SendWithTimeout(child, CB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count && i < 100; ++i) {
+            char item[256] = "";
+            if (SendWithTimeout(child, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) < 255) {
+                SendWithTimeout(child, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                                reinterpret_cast<LPARAM>(item));
+            }
+            items += (i ? "|" : "") + std::string(item);
+        }
+        line.Str("items", items);
+    }
+    line.Emit();
+    ++controls->count;
+    return TRUE;
+}
+
+// Every control of a dialog, in the order of its template: id, class, text,
+// whether it is shown, its rectangle in the dialog's pixels, a list's items.
+inline void LogControls(HWND dialog) {
+    ControlsContext context{dialog, 0};
+    EnumChildWindows(dialog, LogControl, reinterpret_cast<LPARAM>(&context));
+    Line("CONTROLS").Raw("kind", KindName(Classify(dialog))).Int("count", context.count).Emit();
+}
+
 inline void LogWindowShown(TrackedWindow& window, const char* event) {
     HWND h = window.hwnd;
     Line line("WINDOW");
@@ -622,6 +676,11 @@ inline void RunAction(const UiAction& action, int number) {
     }
     if (options.uiDelayMs > 0) {
         WatchUntil([] { return false; }, static_cast<DWORD>(options.uiDelayMs));
+    }
+    if (verb == "controls") {
+        LogControls(dialog);
+        result.Raw("result", "ok").Emit();
+        return;
     }
     if (verb == "state") {
         LogUiState(dialog, "action");

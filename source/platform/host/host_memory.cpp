@@ -105,11 +105,17 @@ MemoryBlock PlatformGlobalAlloc(uint32_t flags, size_t bytes) {
     MemoryRecord block;
     block.flags = flags;
     block.size = bytes;
-    block.data = static_cast<unsigned char*>(std::malloc(BackingSize(block)));
+    if ((flags & GMEM_ZEROINIT) != 0) {
+        block.data = static_cast<unsigned char*>(std::calloc(1, BackingSize(block)));
+    } else {
+        block.data = static_cast<unsigned char*>(std::malloc(BackingSize(block)));
+        if (block.data != nullptr && memory.fill) {
+            std::memset(block.data, kGarbage, BackingSize(block));
+        }
+    }
     if (block.data == nullptr) {
         return nullptr;
     }
-    std::memset(block.data, (flags & GMEM_ZEROINIT) != 0 ? 0 : kGarbage, BackingSize(block));
     uintptr_t handle = memory.nextHandle;
     memory.nextHandle += kHandleStep;
     MemoryRecord& stored = memory.blocks[handle] = block;
@@ -173,7 +179,9 @@ MemoryBlock PlatformGlobalFree(MemoryBlock handle) {
                     std::to_string(block.locks) + " times");
     }
     SetPoison(block, false);
-    std::memset(block.data, kFreedGarbage, BackingSize(block));
+    if (memory.fill) {
+        std::memset(block.data, kFreedGarbage, BackingSize(block));
+    }
     std::free(block.data);
     block.data = nullptr;
     block.freed = true;
@@ -285,6 +293,10 @@ void FailLocksOf(MemoryBlock handle) {
 }
 void FailNextLock() {
     S().memory.failNextLock = true;
+}
+
+void SetGarbageFill(bool fill) {
+    S().memory.fill = fill;
 }
 
 void SetPoisonUnlockedBlocks(bool poison) {

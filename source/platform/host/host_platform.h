@@ -102,6 +102,10 @@ void SetAllocationFailure(std::function<bool(uint32_t flags, size_t bytes, int n
 void FailLocksOf(MemoryBlock block); // every lock of that block fails
 void FailNextLock();
 void SetPoisonUnlockedBlocks(bool poison); // default on (with AddressSanitizer)
+// Blocks that are not zero-filled start as 0xCD and freed ones are overwritten
+// with 0xDD, so that reliance on either shows in tests; Windows does neither.
+// Default on; the benchmark turns it off to time the system's own work.
+void SetGarbageFill(bool fill);
 
 // ---- Files, directories and disks
 

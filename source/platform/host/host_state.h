@@ -49,6 +49,7 @@ struct MemoryState {
     std::vector<uintptr_t> failLocksOf;
     bool failNextLock = false;
     bool poison = true;
+    bool fill = true; // garbage in fresh and freed blocks
 };
 
 struct OpenFile {
