@@ -7,8 +7,12 @@
 // while the device keeps changing. After every request the host simulation's
 // accounting must be clean and the channel closed; the source may send the
 // scanner only well-formed commands.
+#include <array>
+
 #include "fuzz/fuzz_harness.h"
 #include "resources/resource_ids.h"
+#include "transfer/file.h"
+#include "transfer/native.h"
 
 namespace {
 
@@ -109,6 +113,113 @@ void Settings(Input& in) {
     host::WriteFileText(host::TempPath() + "UAXXXX.ini", text);
 }
 
+// The page a request scanned: the device whose scan count grew, the number
+// of its page (which decides every byte, see sim::ScannerLineByte) and the
+// geometry the application must see: the rows the scanner filled, no more
+// than the page's lines, each of the stride that the line width gives.
+struct ScannedPage {
+    bool valid = false;
+    int slot = 0;
+    uint32_t number = 0;
+    uint32_t scannerBytesPerLine = 0;
+    uint32_t stride = 0;
+    uint32_t rows = 0;
+    uint32_t width = 0;
+};
+
+using PageNumbers = std::array<uint32_t, sim::kSlotCount>;
+
+PageNumbers CurrentPageNumbers() {
+    PageNumbers numbers{};
+    for (int slot = 0; slot < sim::kSlotCount; ++slot) {
+        numbers[static_cast<size_t>(slot)] = sim::Slot(slot).pageNumber;
+    }
+    return numbers;
+}
+
+// The page a transfer that succeeded must have scanned in this request.
+ScannedPage PageScannedSince(const PageNumbers& before, const char* transfer) {
+    ScannedPage page;
+    for (int slot = 0; slot < sim::kSlotCount; ++slot) {
+        const sim::Device& device = sim::Slot(slot);
+        if (device.pageNumber == before[static_cast<size_t>(slot)]) {
+            continue;
+        }
+        if (page.valid || device.pageNumber != before[static_cast<size_t>(slot)] + 1 ||
+            !device.announced) {
+            fuzz::Fail(std::string(transfer) + ": more than one scan for one page\n" +
+                       sim::TranscriptText());
+        }
+        const sim::ImageInfo info = *device.announced;
+        page.valid = true;
+        page.slot = slot;
+        page.number = device.pageNumber;
+        page.scannerBytesPerLine = (uint32_t{info.pixelsPerScannerLine} + 7) / 8;
+        page.stride = RowStrideOf(info.pixelsPerLine);
+        page.rows = page.stride == 0 || page.scannerBytesPerLine == 0
+                        ? 0
+                        : std::min<uint32_t>(info.lines, info.scannerLines);
+        page.width = std::min<uint32_t>(info.pixelsPerLine, page.stride * 8);
+    }
+    if (!page.valid) {
+        fuzz::Fail(std::string(transfer) + ": a page delivered without a scan\n" +
+                   sim::TranscriptText());
+    }
+    return page;
+}
+
+std::string Number(uint64_t value) {
+    return std::to_string(value);
+}
+
+// Rows [first, first + count) of the page, as the scanner sent them (inverted),
+// at `bytes`, top row first or bottom-up.
+void CheckRows(const char* transfer, const ScannedPage& page, uint32_t first, uint32_t count,
+               const uint8_t* bytes, size_t size, bool bottomUp) {
+    if (uint64_t{count} * page.stride > size) {
+        fuzz::Fail(std::string(transfer) + ": " + Number(count) + " rows of " +
+                   Number(page.stride) + " bytes in " + Number(size) + " bytes");
+    }
+    for (uint32_t k = 0; k < count; ++k) {
+        const uint8_t* row = bytes + size_t{bottomUp ? count - 1 - k : k} * page.stride;
+        for (uint32_t i = 0; i < page.stride; ++i) {
+            const uint8_t expected =
+                sim::ExpectedPageByte(page.number, first + k, i, page.scannerBytesPerLine);
+            if (row[i] != expected) {
+                fuzz::Fail(std::string(transfer) + ": row " + Number(first + k) + " byte " +
+                           Number(i) + " is " + Number(row[i]) + ", the scanner sent " +
+                           Number(expected) + " (page " + Number(page.number) + ", " +
+                           Number(page.rows) + " rows of " + Number(page.stride) + ")");
+            }
+        }
+    }
+}
+
+uint32_t Le32(const std::vector<uint8_t>& bytes, size_t at) {
+    return static_cast<uint32_t>(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+                                 static_cast<uint32_t>(bytes[at + 3]) << 24);
+}
+
+// The bitmap information shared by the DIB and the file: the page's geometry.
+void CheckBitmapInfo(const char* transfer, const ScannedPage& page,
+                     const std::vector<uint8_t>& bytes, size_t at) {
+    const uint32_t width = Le32(bytes, at + 4);
+    const uint32_t height = Le32(bytes, at + 8);
+    const uint32_t imageSize = Le32(bytes, at + 20);
+    if (width != page.width || height != page.rows || imageSize != page.stride * page.rows) {
+        fuzz::Fail(std::string(transfer) + ": a bitmap of " + Number(width) + " x " +
+                   Number(height) + " (" + Number(imageSize) + " bytes) for a page of " +
+                   Number(page.width) + " x " + Number(page.rows) + " (" +
+                   Number(page.stride * page.rows) + ")");
+    }
+}
+
+// The memory transfer's page, from the strip that scanned it to its last strip.
+struct StripPage {
+    ScannedPage page;
+    uint32_t rowsSeen = 0;
+};
+
 struct Run {
     explicit Run(Input& input) : in(input) {}
     Input& in;
@@ -116,6 +227,7 @@ struct Run {
     TW_IDENTITY application = Identity(1);
     TW_IDENTITY assigned = Identity(2);
     bool deviceMisbehaves = false;
+    StripPage strips;
 
     TW_UINT16 Ask(TW_UINT32 group, TW_UINT16 dat, TW_UINT16 message, void* data) {
         app.StartRequest();
@@ -141,6 +253,48 @@ void PressScan(Run& run) {
     }
 }
 
+// One strip that the source reported as delivered: whole rows of the page,
+// the next ones after those before, in the buffer the request named.
+void CheckStrip(Run& run, const TW_IMAGEMEMXFER& strip, const PageNumbers& before, bool last) {
+    StripPage& strips = run.strips;
+    if (strip.YOffset == 0) {
+        strips.page = PageScannedSince(before, "memory transfer");
+        strips.rowsSeen = 0;
+    } else if (!strips.page.valid || CurrentPageNumbers() != before) {
+        fuzz::Fail("memory transfer: a strip at row " + Number(strip.YOffset) +
+                   " of no page in progress");
+    }
+    const ScannedPage& page = strips.page;
+    if (strip.YOffset != strips.rowsSeen || strip.BytesPerRow != page.stride ||
+        strip.BytesWritten != strip.Rows * page.stride || strip.Columns != page.width ||
+        strips.rowsSeen + strip.Rows > page.rows) {
+        fuzz::Fail("memory transfer: a strip of " + Number(strip.Rows) + " rows of " +
+                   Number(strip.BytesPerRow) + " bytes (" + Number(strip.BytesWritten) +
+                   " written, " + Number(strip.Columns) + " columns) at row " +
+                   Number(strip.YOffset) + " after " + Number(strips.rowsSeen) +
+                   " rows of a page of " + Number(page.rows) + " rows of " + Number(page.stride));
+    }
+    if (strip.Rows > 0) {
+        const bool byHandle = (strip.Memory.Flags & TWMF_POINTER) == 0;
+        std::vector<uint8_t> held;
+        const uint8_t* bytes = static_cast<const uint8_t*>(strip.Memory.TheMem);
+        if (byHandle) {
+            held = host::BlockBytes(static_cast<MemoryBlock>(strip.Memory.TheMem));
+            bytes = held.data();
+        }
+        CheckRows("memory transfer", page, strip.YOffset, strip.Rows, bytes,
+                  byHandle ? held.size() : size_t{strip.BytesWritten}, false);
+    }
+    strips.rowsSeen += strip.Rows;
+    if (last && strips.rowsSeen != page.rows) {
+        fuzz::Fail("memory transfer: the page ended after " + Number(strips.rowsSeen) + " of " +
+                   Number(page.rows) + " rows");
+    }
+    if (last) {
+        strips = {};
+    }
+}
+
 void MemoryTransfer(Run& run) {
     Input& in = run.in;
     const TW_UINT32 length = in.Pick(kStripLengths);
@@ -159,8 +313,14 @@ void MemoryTransfer(Run& run) {
         request->Memory.Length =
             sourceOwned || byHandle ? length : static_cast<TW_UINT32>(buffer.size());
         request->Memory.TheMem = sourceOwned ? nullptr : byHandle ? block : buffer.data();
-        if (run.Ask(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, request) != TWRC_SUCCESS ||
-            request->Rows == 0) {
+        const PageNumbers before = CurrentPageNumbers();
+        const TW_UINT16 result = run.Ask(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, request);
+        if (result == TWRC_SUCCESS || result == TWRC_XFERDONE) {
+            CheckStrip(run, *request, before, result == TWRC_XFERDONE);
+        } else {
+            run.strips = {};
+        }
+        if (result != TWRC_SUCCESS || request->Rows == 0) {
             return;
         }
     }
@@ -168,9 +328,22 @@ void MemoryTransfer(Run& run) {
 
 void NativeTransfer(Run& run) {
     auto* handle = run.app.Record<TW_UINT32>();
+    const PageNumbers before = CurrentPageNumbers();
     if (run.Ask(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, handle) == TWRC_XFERDONE) {
-        run.app.Received(host::BlockFromHandleValue(*handle));
+        MemoryBlock block = host::BlockFromHandleValue(*handle);
+        run.app.Received(block);
+        const ScannedPage page = PageScannedSince(before, "native transfer");
+        const std::vector<uint8_t> dib = host::BlockBytes(block);
+        const size_t imageBytes = size_t{page.stride} * page.rows;
+        if (dib.size() != kBitmapInfoSize + imageBytes + kDibTrailingBytes) {
+            fuzz::Fail("native transfer: a DIB of " + Number(dib.size()) + " bytes for " +
+                       Number(imageBytes) + " bytes of rows");
+        }
+        CheckBitmapInfo("native transfer", page, dib, 0);
+        CheckRows("native transfer", page, 0, page.rows, dib.data() + kBitmapInfoSize, imageBytes,
+                  true);
     }
+    run.strips = {};
 }
 
 void FileTransfer(Run& run) {
@@ -178,7 +351,22 @@ void FileTransfer(Run& run) {
     std::snprintf(setup->FileName, sizeof setup->FileName, "C:\\cwd\\page.bmp");
     setup->Format = TWFF_BMP;
     run.Ask(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, setup);
-    run.Ask(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr);
+    host::RemovePath("C:\\cwd\\page.bmp");
+    const PageNumbers before = CurrentPageNumbers();
+    if (run.Ask(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr) == TWRC_XFERDONE) {
+        const ScannedPage page = PageScannedSince(before, "file transfer");
+        const std::vector<uint8_t> file = host::ReadFileBytes("C:\\cwd\\page.bmp");
+        const size_t imageBytes = size_t{page.stride} * page.rows;
+        if (file.size() != kBmpPixelOffset + imageBytes || file[0] != 'B' || file[1] != 'M' ||
+            Le32(file, 2) != file.size() || Le32(file, 10) != kBmpPixelOffset) {
+            fuzz::Fail("file transfer: a file of " + Number(file.size()) + " bytes for " +
+                       Number(imageBytes) + " bytes of rows");
+        }
+        CheckBitmapInfo("file transfer", page, file, kBmpFileHeaderSize);
+        CheckRows("file transfer", page, 0, page.rows, file.data() + kBmpPixelOffset, imageBytes,
+                  true);
+    }
+    run.strips = {};
 }
 
 // Between requests the device changes: another geometry, status, feeder, a fault.
