@@ -322,8 +322,11 @@ void Triplet(Session& s) {
     void* data = RecordFor(s, dat, message);
     const bool capability = dat == DAT_CAPABILITY && message != MSG_PROCESSEVENT && data != nullptr;
     MemoryBlock containerBefore = nullptr;
+    bool containerWasLive = false;
     if (capability) {
         containerBefore = static_cast<TW_CAPABILITY*>(data)->hContainer;
+        const auto block = host::Block(containerBefore);
+        containerWasLive = block && !block->freed;
     }
 
     const TW_UINT16 result = DS_Entry(origin, group, dat, message, data);
@@ -335,13 +338,16 @@ void Triplet(Session& s) {
 
     // What the source handed over belongs to the application from now on.
     if (capability) {
+        // A handle the application made up may be the very one the answer
+        // gets: then it names a block now that it did not name before.
         MemoryBlock answer = static_cast<TW_CAPABILITY*>(data)->hContainer;
-        if (answer != containerBefore && answer != nullptr) {
-            const auto block = host::Block(answer);
-            if (!block || block->freed) {
-                fuzz::Fail("a capability answer handle that is no live block: " +
-                           fuzz::HandleText(answer));
-            }
+        const auto block = host::Block(answer);
+        const bool live = block && !block->freed;
+        if (answer != containerBefore && answer != nullptr && !live) {
+            fuzz::Fail("a capability answer handle that is no live block: " +
+                       fuzz::HandleText(answer));
+        }
+        if (live && (answer != containerBefore || !containerWasLive)) {
             s.app.Received(answer);
         }
     }
