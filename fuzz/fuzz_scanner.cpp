@@ -172,6 +172,15 @@ std::string Number(uint64_t value) {
     return std::to_string(value);
 }
 
+// Outside the coverage the fuzzer follows: the oracle's own loops say nothing
+// about the source, and they run for every byte of every page.
+__attribute__((no_sanitize("coverage"))) void ExpectedRow(const ScannedPage& page, uint32_t row,
+                                                          uint8_t* out) {
+    for (uint32_t i = 0; i < page.stride; ++i) {
+        out[i] = sim::ExpectedPageByte(page.number, row, i, page.scannerBytesPerLine);
+    }
+}
+
 // Rows [first, first + count) of the page, as the scanner sent them (inverted),
 // at `bytes`, top row first or bottom-up.
 void CheckRows(const char* transfer, const ScannedPage& page, uint32_t first, uint32_t count,
@@ -180,15 +189,18 @@ void CheckRows(const char* transfer, const ScannedPage& page, uint32_t first, ui
         fuzz::Fail(std::string(transfer) + ": " + Number(count) + " rows of " +
                    Number(page.stride) + " bytes in " + Number(size) + " bytes");
     }
+    std::vector<uint8_t> expected(page.stride);
     for (uint32_t k = 0; k < count; ++k) {
         const uint8_t* row = bytes + size_t{bottomUp ? count - 1 - k : k} * page.stride;
+        ExpectedRow(page, first + k, expected.data());
+        if (page.stride == 0 || std::memcmp(row, expected.data(), page.stride) == 0) {
+            continue;
+        }
         for (uint32_t i = 0; i < page.stride; ++i) {
-            const uint8_t expected =
-                sim::ExpectedPageByte(page.number, first + k, i, page.scannerBytesPerLine);
-            if (row[i] != expected) {
+            if (row[i] != expected[i]) {
                 fuzz::Fail(std::string(transfer) + ": row " + Number(first + k) + " byte " +
                            Number(i) + " is " + Number(row[i]) + ", the scanner sent " +
-                           Number(expected) + " (page " + Number(page.number) + ", " +
+                           Number(expected[i]) + " (page " + Number(page.number) + ", " +
                            Number(page.rows) + " rows of " + Number(page.stride) + ")");
             }
         }

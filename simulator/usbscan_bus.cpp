@@ -309,10 +309,16 @@ std::vector<uint8_t> Execute(int slot, Device& device, const uint8_t* block, std
         }
         answer.resize(served);
         const uint32_t bytesPerLine = device.scanBytesPerLine == 0 ? 1 : device.scanBytesPerLine;
+        // Line and place advance with the bytes; a division for each would
+        // cost more than the bytes themselves.
+        uint32_t scannerLine = device.scanRead / bytesPerLine;
+        uint32_t byteInLine = device.scanRead % bytesPerLine;
         for (uint32_t i = 0; i < served; ++i) {
-            const uint32_t position = device.scanRead + i;
-            answer[i] = ScannerLineByte(device.pageNumber, position / bytesPerLine,
-                                        position % bytesPerLine);
+            answer[i] = ScannerLineByte(device.pageNumber, scannerLine, byteInLine);
+            if (++byteInLine == bytesPerLine) {
+                byteInLine = 0;
+                ++scannerLine;
+            }
         }
         line += " -> " + std::to_string(served) + " bytes at " + std::to_string(device.scanRead);
         device.scanRead += served;
