@@ -182,6 +182,39 @@ class Application {
         host::ClearErrors();
     }
 
+    // The accounting between requests: the source holds no block but the page
+    // a memory transfer is taking apart (locked once) and its own strip buffer
+    // (locked while it stays locked); every other live block is the
+    // application's and unlocked.
+    void CheckBlocks(const char* what) {
+        auto locksOf = [](MemoryBlock block) {
+            const auto info = host::Block(block);
+            return info && !info->freed ? info->locks : -1;
+        };
+        if (PageImage.bufferHandle != nullptr && locksOf(PageImage.bufferHandle) != 1) {
+            Fail(std::string(what) + ": the page " + HandleText(PageImage.bufferHandle) +
+                 " is not one live block locked once");
+        }
+        if (SourceStripBuffer.handle != nullptr &&
+            locksOf(SourceStripBuffer.handle) != (SourceStripBuffer.StaysLocked != 0 ? 1 : 0)) {
+            Fail(std::string(what) + ": the strip buffer " + HandleText(SourceStripBuffer.handle) +
+                 " is not live or its locks are off");
+        }
+        for (MemoryBlock block : host::LiveBlocks()) {
+            if (block == PageImage.bufferHandle || block == SourceStripBuffer.handle) {
+                continue;
+            }
+            if (std::find(owned_.begin(), owned_.end(), block) == owned_.end()) {
+                Fail(std::string(what) + ": block " + HandleText(block) + " of " +
+                     std::to_string(host::BlockSize(block)) + " bytes is held by no one");
+            }
+            if (locksOf(block) != 0) {
+                Fail(std::string(what) + ": the application's block " + HandleText(block) +
+                     " was left locked");
+            }
+        }
+    }
+
     // At the end of a run: the application frees what it holds, and nothing
     // but the page a memory transfer may still hold is left.
     void FreeEverything() {

@@ -476,6 +476,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         }
         fuzz::CheckProtocol(run.deviceMisbehaves);
+        run.app.CheckBlocks("after a step");
     }
     fuzz::FinishRun(run.app);
     fuzz::CheckProtocol(run.deviceMisbehaves);

@@ -543,6 +543,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         }
         fuzz::CheckProtocol(s.deviceMisbehaves);
+        s.app.CheckBlocks("after a step");
     }
     fuzz::FinishRun(s.app);
     fuzz::CheckProtocol(s.deviceMisbehaves);

@@ -97,6 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     CheckRanges("after the dialog");
     fuzz::CheckProtocol(false);
+    app.CheckBlocks("before the close");
 
     const ScanSettingsRecord kept = ScanSettings;
     fuzz::FinishRun(app);
