@@ -52,6 +52,7 @@ constexpr int kCursorWait = 32514;
 #define CB_ADDSTRING 0x0143u
 #define CB_GETCURSEL 0x0147u
 #define CB_GETCOUNT 0x0146u
+#define CB_RESETCONTENT 0x014Bu
 #define CB_SETCURSEL 0x014Eu
 #define CBN_SELCHANGE 1
 #define EN_CHANGE 0x0300

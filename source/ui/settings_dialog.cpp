@@ -31,7 +31,9 @@ constexpr int kMessageTextSize = 128;
 constexpr int kWindowsDirectorySize = 144;
 constexpr int kHelpPathSize = 100; // string 204, 99 characters and the NUL
 constexpr int kPixelMode = 600;
-constexpr int kValueDigits = 6; // more than any value in range needs; the sum cannot overflow
+constexpr int kScanTypes = 2;    // B/W, Photo
+constexpr int kDuplexValues = 2; // off, on
+constexpr int kValueDigits = 6;  // more than any value in range needs; the sum cannot overflow
 
 // The last brightness text the filter let through: at most two characters.
 char LastAcceptedBrightness[kBrightnessMaxLength + 1] = "";
@@ -137,7 +139,9 @@ void BrightnessTextChanged(WindowHandle dialog) {
     SetBrightnessThumb(dialog);
 }
 
+// A list holds its items once, however often the dialog is initialised.
 void FillList(WindowHandle dialog, int control, int firstString, int count, int selected) {
+    PlatformSendDlgItemMessage(dialog, control, CB_RESETCONTENT, 0, 0);
     for (int i = 0; i < count; ++i) {
         char item[kListItemSize] = {};
         PlatformLoadString(ResourceModule, firstString + i, item, kListItemSize);
@@ -152,10 +156,10 @@ void InitialiseDialog(WindowHandle dialog) {
     PlaceWindow(dialog, kCentreOnScreen);
     FillList(dialog, IDC_PAPER_LIST, IDS_PAPER_FIRST, static_cast<int>(PaperTable.size()),
              ScanSettings.PaperIndex);
-    FillList(dialog, IDC_SCANTYPE_LIST, IDS_SCAN_TYPE_FIRST, 2, ScanSettings.ScanType);
+    FillList(dialog, IDC_SCANTYPE_LIST, IDS_SCAN_TYPE_FIRST, kScanTypes, ScanSettings.ScanType);
     FillList(dialog, IDC_RESOLUTION_LIST, IDS_RESOLUTION_FIRST,
              static_cast<int>(ResolutionTable.size()), ScanSettings.ResolutionIndex);
-    FillList(dialog, IDC_DUPLEX_LIST, IDS_DUPLEX_FIRST, 2, ScanSettings.Duplex);
+    FillList(dialog, IDC_DUPLEX_LIST, IDS_DUPLEX_FIRST, kDuplexValues, ScanSettings.Duplex);
     if (DuplexUnitPresent == 0) {
         // The duplex setting itself stays as loaded; the scanner's feeder check judges it.
         PlatformShowWindow(PlatformGetDlgItem(dialog, IDC_DUPLEX_LABEL), SW_HIDE);
@@ -167,15 +171,17 @@ void InitialiseDialog(WindowHandle dialog) {
     PlatformSetScrollPos(scroll, SB_CTL, ScanSettings.Brightness, true);
 }
 
-// A list's new selection, or -1 when it names no item of the list.
-int ListSelection(WindowHandle dialog, int control) {
+// A list's new selection, or -1 when it names no item of the list or none of
+// the setting's `values`: the setting indexes its table, whatever items the
+// list has come to hold (another program may add some).
+int ListSelection(WindowHandle dialog, int control, int values) {
     auto selected = PlatformSendDlgItemMessage(dialog, control, CB_GETCURSEL, 0, 0);
     auto count = PlatformSendDlgItemMessage(dialog, control, CB_GETCOUNT, 0, 0);
-    return selected >= 0 && selected < count ? static_cast<int>(selected) : -1;
+    return selected >= 0 && selected < count && selected < values ? static_cast<int>(selected) : -1;
 }
 
-void ListChanged(WindowHandle dialog, int control, int32_t* setting) {
-    int selected = ListSelection(dialog, control);
+void ListChanged(WindowHandle dialog, int control, int32_t* setting, int values) {
+    int selected = ListSelection(dialog, control, values);
     if (selected >= 0 && selected != *setting) {
         *setting = selected;
     }
@@ -223,22 +229,24 @@ DialogResult Command(WindowHandle dialog, WParam wParam) {
     switch (control) {
     case IDC_PAPER_LIST:
         if (notification == CBN_SELCHANGE) {
-            ListChanged(dialog, control, &ScanSettings.PaperIndex);
+            ListChanged(dialog, control, &ScanSettings.PaperIndex,
+                        static_cast<int>(PaperTable.size()));
         }
         return kHandled;
     case IDC_SCANTYPE_LIST:
         if (notification == CBN_SELCHANGE) {
-            ListChanged(dialog, control, &ScanSettings.ScanType);
+            ListChanged(dialog, control, &ScanSettings.ScanType, kScanTypes);
         }
         return kHandled;
     case IDC_RESOLUTION_LIST:
         if (notification == CBN_SELCHANGE) {
-            ListChanged(dialog, control, &ScanSettings.ResolutionIndex);
+            ListChanged(dialog, control, &ScanSettings.ResolutionIndex,
+                        static_cast<int>(ResolutionTable.size()));
         }
         return kHandled;
     case IDC_DUPLEX_LIST:
         if (notification == CBN_SELCHANGE) {
-            ListChanged(dialog, control, &ScanSettings.Duplex);
+            ListChanged(dialog, control, &ScanSettings.Duplex, kDuplexValues);
         }
         return kHandled;
     case IDC_BRIGHTNESS_EDIT:

@@ -97,6 +97,30 @@ TEST_F(SettingsDialogTest, ListsChangeTheSettingsAtOnce) {
     EXPECT_EQ(SavedSetting(IDS_KEY_DUPLEX), "1");
 }
 
+// A second WM_INITDIALOG (sent from outside, as through MSG_PROCESSEVENT)
+// leaves each list with its items once; an item another program adds to a list
+// is no value of its setting, so the settings stay inside their tables.
+TEST_F(SettingsDialogTest, ListsKeepToTheirSettingsWhateverTheyComeToHold) {
+    host::SendToDialog(dialog, WM_INITDIALOG, 0, 0);
+    EXPECT_EQ(host::ComboItems(dialog, IDC_PAPER_LIST).size(), 19u);
+    EXPECT_EQ(host::ComboItems(dialog, IDC_SCANTYPE_LIST),
+              (std::vector<std::string>{"B/W", "Photo"}));
+    EXPECT_EQ(host::ComboItems(dialog, IDC_RESOLUTION_LIST).size(), 3u);
+    EXPECT_EQ(host::ComboItems(dialog, IDC_DUPLEX_LIST), (std::vector<std::string>{"OFF", "ON"}));
+    EXPECT_EQ(host::ComboSelection(dialog, IDC_PAPER_LIST), 2);
+    EXPECT_EQ(host::ComboSelection(dialog, IDC_RESOLUTION_LIST), 1);
+
+    for (int list : {IDC_PAPER_LIST, IDC_SCANTYPE_LIST, IDC_RESOLUTION_LIST, IDC_DUPLEX_LIST}) {
+        const LParam added = PlatformSendDlgItemMessage(dialog, list, CB_ADDSTRING, 0,
+                                                        reinterpret_cast<LParam>("Added"));
+        host::SelectComboItem(dialog, list, static_cast<int>(added));
+    }
+    EXPECT_EQ(ScanSettings.PaperIndex, 2);
+    EXPECT_EQ(ScanSettings.ScanType, 0);
+    EXPECT_EQ(ScanSettings.ResolutionIndex, 1);
+    EXPECT_EQ(ScanSettings.Duplex, 0);
+}
+
 TEST_F(SettingsDialogTest, OtherListNotificationsAndControlsAreLeftAlone) {
     EXPECT_EQ(host::SendCommand(dialog, IDC_PAPER_LIST, 7 /* CBN_DROPDOWN */), 1);
     EXPECT_EQ(host::SendCommand(dialog, IDC_BRIGHTNESS_SCROLL), 0);
