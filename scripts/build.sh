@@ -15,9 +15,9 @@ for flavour in "${flavours[@]}"; do
     gcc)
         CC=gcc CXX=g++ cmake -S . -B build/gcc -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
         cmake --build build/gcc -j "$jobs" ;;
-    gcc-tools) # only the host programs the Wine runs need: the simulator's server and pages
+    gcc-tools) # only the host programs the Wine runs need: the simulator's server, its pages, PNGs
         CC=gcc CXX=g++ cmake -S . -B build/gcc -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
-        cmake --build build/gcc -j "$jobs" --target scanner_server expected_page ;;
+        cmake --build build/gcc -j "$jobs" --target scanner_server expected_page page_png ;;
     clang)
         CC=clang CXX=clang++ cmake -S . -B build/clang -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
         cmake --build build/clang -j "$jobs" ;;

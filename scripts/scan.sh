@@ -2,9 +2,9 @@
 # The main job: builds Tq3480P.ds and scans one page through it, end to end:
 # Wine's own TWAIN_32.DLL loads the real DLL for tools/win32/twain_app.exe,
 # and the DLL talks through the usbscan relay to the scanner simulator.
-# Writes page.bmp and page.png (a preview) into the current directory and
-# checks page.bmp against the page the simulator's model gives
-# (tools/host/expected_page).
+# Writes page.bmp and page.png (the same pixels, tools/host/page_png) into the
+# current directory and checks page.bmp against the page the simulator's
+# model gives (tools/host/expected_page).
 #
 #   scripts/scan.sh [--paper a3|b4|a4|b5|a5|ledger|legal|letter]
 #                   [--resolution 150|300|600] [--xfer native|memory|file]
@@ -51,7 +51,7 @@ if [ "$status" -ne 0 ] || [ ! -f "$out/page.bmp" ]; then
     exit 1
 fi
 cp "$out/page.bmp" "$here/page.bmp"
-convert "$here/page.bmp" "$here/page.png"
+build/gcc/page_png "$here/page.bmp" "$here/page.png"
 line=$(grep -m1 '^PAGE ' "$out/twain_app.log" || true)
 field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$line"; }
 echo "scanned: paper $paper, $resolution dpi, $xfer transfer: $(field width) x $(field height) pixels, 1 bit per pixel"
@@ -59,7 +59,7 @@ echo "wrote $here/page.bmp ($(stat -c %s "$here/page.bmp") bytes) and $here/page
 # The simulated scanner's first page, as computed on the host from its model.
 build/gcc/expected_page --paper "$index" --dpi "$resolution" --page 1 --out "$out/expected.bmp" >/dev/null
 if cmp -s "$out/expected.bmp" "$here/page.bmp"; then
-    echo "page.bmp is the simulated scanner's page, every pixel and header byte"
+    echo "page.bmp is the simulated scanner's page, every pixel and header byte (page.png shows the same pixels)"
 else
     echo "scan: page.bmp differs from the simulated scanner's page ($out/expected.bmp)" >&2
     exit 1

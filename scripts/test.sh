@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: host tests (g++ and clang, AddressSanitizer and
-# UndefinedBehaviorSanitizer) and the checks of the real DLL under Wine.
+# UndefinedBehaviorSanitizer), the checks of the real DLL under Wine and a
+# short run of each fuzz target.
 # Runs all of them, then exits non-zero when any failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,6 +29,9 @@ for check in tests/wine/*.sh; do
     *) failures+=("$name") ;;
     esac
 done
+
+echo "== fuzz targets"
+FUZZ_FRESH=1 bash scripts/fuzz.sh || failures+=("fuzz targets")
 
 echo "=="
 [ "${#skipped[@]}" -eq 0 ] || echo "skipped: ${skipped[*]}"

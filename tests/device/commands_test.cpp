@@ -7,6 +7,7 @@
 #include "device/channel.h"
 #include "device/commands.h"
 #include "device_fixture.h"
+#include "twain/states.h"
 #include "ui/settings.h"
 
 namespace {
@@ -283,6 +284,49 @@ TEST_F(CommandTest, CheckFeederClearsAnAdfFlagLeftFromBefore) {
     ASSERT_TRUE(CheckFeeder());
     EXPECT_EQ(AdfFlag, 0);
     CloseScannerChannel();
+}
+
+// Beside the checks they share, the open reads the device status and takes
+// only the duplex unit from the feeder status, and the pending-transfer count
+// reads the feeder status alone: neither looks at the feeder's jam bit, the
+// open not at its paper bit, the count not at the device status.
+TEST_F(CommandTest, OpenAndPendingCountMakeOnlyTheirOwnChecks) {
+    host::WriteFileText(host::TempPath() + "UAXXXX.ini",
+                        std::string("[") + SectionName() + "]\r\nDuplex Scanning=1\r\n");
+    sim::Device& scanner = sim::AddScanner(0);
+    scanner.feederJam = true; // and no paper, with duplex on
+    const auto opcodesFrom = [](size_t first) {
+        std::vector<std::string> names;
+        for (size_t i = first; i < sim::WrittenBlocks().size(); ++i) {
+            names.push_back(sim::OpcodeName(sim::WrittenBlocks()[i].bytes[1]));
+        }
+        return names;
+    };
+    ASSERT_EQ(OpenSource(), TWRC_SUCCESS);
+    EXPECT_EQ(opcodesFrom(0), (std::vector<std::string>{"GetStatus", "GetStatus", "GetAdfStatus"}));
+    EXPECT_EQ(DuplexUnitPresent, 1);
+    EXPECT_EQ(ScanSettings.Duplex, 1);
+    EXPECT_TRUE(boxes.empty());
+
+    scanner.status = kStatusBusy;
+    scanner.feederSheets = 1;
+    AdfFlag = 1; // as a Scan with paper in the feeder leaves it
+    size_t first = sim::WrittenBlocks().size();
+    TW_PENDINGXFERS pending{};
+    EXPECT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending), TWRC_SUCCESS);
+    EXPECT_EQ(pending.Count, 1);
+    EXPECT_EQ(opcodesFrom(first), (std::vector<std::string>{"GetStatus", "GetAdfStatus"}));
+    EXPECT_TRUE(boxes.empty());
+
+    // Its own failures close the channel before their box.
+    scanner.faults = {{sim::FaultKind::FailWrite, sim::kOpGetAdfStatus, 3}};
+    EXPECT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending), TWRC_FAILURE);
+    EXPECT_EQ(pending.Count, 0);
+    sim::Unplug(0);
+    EXPECT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending), TWRC_FAILURE);
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Machine error", "Scanner not ready"}));
+    ExpectDeviceBoxesKeptTheRules();
+    EXPECT_EQ(CloseSource(), TWRC_SUCCESS);
 }
 
 } // namespace

@@ -82,6 +82,11 @@ TEST_F(SettingsDialogTest, ListsChangeTheSettingsAtOnce) {
     EXPECT_EQ(ScanSettings.ResolutionIndex, 2);
     EXPECT_EQ(ScanSettings.Duplex, 1);
     // Choosing the same paper again changes nothing.
+    EXPECT_EQ(host::SelectComboItem(dialog, IDC_PAPER_LIST, 18), 1);
+    EXPECT_EQ(ScanSettings.PaperIndex, 18);
+    // The list's paper, chosen again after a capability request changed the
+    // paper behind the dialog, becomes the paper once more.
+    ScanSettings.PaperIndex = 5;
     host::SelectComboItem(dialog, IDC_PAPER_LIST, 18);
     EXPECT_EQ(ScanSettings.PaperIndex, 18);
     ASSERT_EQ(Disable(), TWRC_SUCCESS);
@@ -130,9 +135,11 @@ TEST_F(SettingsDialogTest, LetterInTheMiddleIsCutOutWithTheCaretInItsPlace) {
 TEST_F(SettingsDialogTest, FiveInAnEmptyBoxIsOutOfRange) {
     EmptyTheBox();
     EXPECT_EQ(ScanSettings.Brightness, 2);
-    WindowHandle focusDuringBox = nullptr;
-    host::OnMessageBox([&](const host::MessageBoxCall&) { focusDuringBox = host::Focus(); });
+    // The message comes over the refused value; the box gets the brightness back after it.
+    std::string textDuringBox;
+    host::OnMessageBox([&](const host::MessageBoxCall&) { textDuringBox = BoxText(); });
     Type("5");
+    EXPECT_EQ(textDuringBox, "5");
     ASSERT_EQ(host::MessageBoxes().size(), 1u);
     const host::MessageBoxCall& box = host::MessageBoxes()[0];
     EXPECT_EQ(box.text, RangeMessage());
@@ -294,6 +301,18 @@ TEST_F(SettingsDialogTest, ScanFromTheFeederSetsTheAdfFlag) {
     sim::Slot(0).feederSheets = 0;
     host::PressButton(dialog, IDC_SCAN_BUTTON);
     EXPECT_EQ(AdfFlag, 0);
+    // Scan forgets the feeder before its checks: after a refused Scan the
+    // application is not told of a page from the feeder.
+    sim::Slot(0).feederSheets = 1;
+    host::PressButton(dialog, IDC_SCAN_BUTTON);
+    ASSERT_EQ(AdfFlag, 1);
+    sim::Slot(0).status = kStatusBusy;
+    host::PressButton(dialog, IDC_SCAN_BUTTON);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{Text(IDS_SCANNER_BUSY)});
+    sim::Slot(0).status = 0;
+    TW_PENDINGXFERS pending{};
+    ASSERT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending), TWRC_SUCCESS);
+    EXPECT_EQ(pending.Count, 0);
 }
 
 TEST_F(SettingsDialogTest, HelpOpensTheHelpFileUnderTheWindowsDirectory) {

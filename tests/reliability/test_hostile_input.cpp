@@ -416,6 +416,8 @@ const HostileCase kCases[] = {
      [](T& t) { t.Ask(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, nullptr); }, TWRC_SUCCESS,
      kUnchanged, nullptr, false, false, kStateOpen, nullptr},
     WithoutRecord("CapabilityQuery", Stage::Open, DG_CONTROL, DAT_CAPABILITY, MSG_GET),
+    WithoutRecord("CapabilityCurrent", Stage::Open, DG_CONTROL, DAT_CAPABILITY, MSG_GETCURRENT),
+    WithoutRecord("CapabilityDefault", Stage::Open, DG_CONTROL, DAT_CAPABILITY, MSG_GETDEFAULT),
     WithoutRecord("CapabilitySet", Stage::Open, DG_CONTROL, DAT_CAPABILITY, MSG_SET),
     WithoutRecord("CapabilityReset", Stage::Open, DG_CONTROL, DAT_CAPABILITY, MSG_RESET),
     WithoutRecord("Status", Stage::Loaded, DG_CONTROL, DAT_STATUS, MSG_GET),
@@ -425,9 +427,13 @@ const HostileCase kCases[] = {
     WithoutRecord("BufferSizes", Stage::Open, DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET),
     WithoutRecord("FileSetupQuery", Stage::Open, DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET),
     WithoutRecord("FileSetupSet", Stage::Open, DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET),
+    WithoutRecord("FileSetupDefault", Stage::Open, DG_CONTROL, DAT_SETUPFILEXFER, MSG_GETDEFAULT),
+    WithoutRecord("FileSetupReset", Stage::Open, DG_CONTROL, DAT_SETUPFILEXFER, MSG_RESET),
     WithoutRecord("TransferGroup", Stage::Open, DG_CONTROL, DAT_XFERGROUP, MSG_GET),
+    WithoutRecord("TransferGroupReset", Stage::Open, DG_CONTROL, DAT_XFERGROUP, MSG_RESET),
     WithoutRecord("ImageInformation", Stage::TransferReady, DG_IMAGE, DAT_IMAGEINFO, MSG_GET),
     WithoutRecord("ImageLayout", Stage::Open, DG_IMAGE, DAT_IMAGELAYOUT, MSG_GET),
+    WithoutRecord("ImageLayoutDefault", Stage::Open, DG_IMAGE, DAT_IMAGELAYOUT, MSG_GETDEFAULT),
     WithoutRecord("MemoryTransfer", Stage::TransferReady, DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET),
     WithoutRecord("NativeTransfer", Stage::TransferReady, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET),
     // An event the source cannot look at is not the source's.
@@ -487,6 +493,12 @@ const HostileCase kCases[] = {
     RefusedSet(
         "SetWithByteItem", TWON_ONEVALUE, [](T& t) { return t.OneValue(TWTY_UINT8, 300); },
         TWCC_BADVALUE),
+    {"SetEnumerationWithNullContainer", Stage::Open,
+     [](T& t) {
+         t.Ask(DG_CONTROL, DAT_CAPABILITY, MSG_SET,
+               t.Capability(ICAP_PIXELTYPE, TWON_ENUMERATION, nullptr));
+     },
+     TWRC_FAILURE, TWCC_BADVALUE, nullptr, false, false, kUnchanged, nullptr},
     {"SetEnumerationWithFreedHandle", Stage::Open,
      [](T& t) {
          t.Ask(DG_CONTROL, DAT_CAPABILITY, MSG_SET,

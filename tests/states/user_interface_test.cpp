@@ -43,6 +43,7 @@ TEST_F(UserInterface, EnableShowsTheSplashForOneSecondThenTheSettingsDialog) {
     EXPECT_EQ(dialogs[1].parent, nullptr);
     EXPECT_FALSE(dialogs[1].modal);
     EXPECT_TRUE(dialogs[1].visible);
+    EXPECT_GE(dialogs[1].updates, 1) << "painted before the enable returns";
     EXPECT_EQ(SettingsDialogWindow, dialog);
     EXPECT_EQ(RememberedDialogWindow, dialog);
     EXPECT_TRUE(host::MessageBoxes().empty());
@@ -124,9 +125,11 @@ TEST_F(UserInterface, SettingsDialogThatCannotBeMadeIsLowMemory) {
     });
     sim::AddScanner(0);
     ASSERT_EQ(Open(), TWRC_SUCCESS);
-    EXPECT_EQ(Enable(true), TWRC_FAILURE);
+    WindowHandle parent = reinterpret_cast<WindowHandle>(0x0A000040u);
+    EXPECT_EQ(Enable(true, parent), TWRC_FAILURE);
     EXPECT_EQ(Condition(), TWCC_LOWMEMORY);
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{FailureText(IDS_OP_ENABLEDS, TWCC_LOWMEMORY)});
+    EXPECT_EQ(host::MessageBoxes()[0].owner, parent) << "the enable's window";
     EXPECT_EQ(SourceState, kStateOpen);
     EXPECT_EQ(SettingsDialogWindow, nullptr);
     // Without a splash the source still waits its second.

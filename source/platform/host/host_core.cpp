@@ -70,13 +70,15 @@ namespace host {
 using namespace detail;
 
 void Reset() {
+    // The records exist before the exit handler is registered, so that they
+    // are destroyed after it has run (exit runs both in reverse order).
+    State& state = Instance();
     static bool registered = false;
     if (!registered) {
         registered = true;
         std::atexit(Shutdown);
     }
     Shutdown();
-    State& state = Instance();
     state = State{};
     state.ready = true;
     ResetMemory();

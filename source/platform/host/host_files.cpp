@@ -198,8 +198,11 @@ bool IsFolder(const std::string& hostPath) {
 
 void ResetFiles() {
     FileState& files = S().files;
-    char pattern[] = "/tmp/tq3480-host-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
+    // Under $TMPDIR when set (the fuzzers put it on a memory file system), else /tmp.
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tq3480-host-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
         std::perror("mkdtemp");
         std::abort();
     }
