@@ -93,6 +93,11 @@ bool PreScan() {
     if (!CheckScannerReady()) {
         return false;
     }
+    // The window comes from the current settings, as the acquisition that
+    // follows will build it: without it an application that enabled the
+    // source without its dialog, or changed a setting since the last Scan,
+    // would be told the geometry of another page (0 x 0 before any Scan).
+    BuildScanParameters();
     if (!SetScanParameters(ScanParameterBlock)) {
         CloseChannelAndTell(IDS_MACHINE_ERROR);
         return false;

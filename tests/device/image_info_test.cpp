@@ -78,14 +78,30 @@ TEST_F(ImageInfoTest, AnswersTheScannersGeometryWithoutScanning) {
     EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(ImageInfoTest, PreScanBeforeAnyBuildSendsTheInitialBlock) {
+TEST_F(ImageInfoTest, PreScanSendsTheWindowOfTheCurrentSettings) {
+    // Before any Scan (a source enabled without its dialog), and after the
+    // settings changed since the last one, the answer describes the page the
+    // transfer will deliver.
+    sim::AddScanner(0);
+    ScanSettings = {12, 0, 1, 0, 0}; // Letter upright at 300 dpi, no Scan yet
+    ASSERT_EQ(Ask(), TWRC_SUCCESS);
+    std::vector<uint8_t> block = sim::BlocksWithOpcode(sim::kOpSetScanParameters).at(0);
+    EXPECT_EQ(std::vector<uint8_t>(block.begin() + 6, block.begin() + 19),
+              (std::vector<uint8_t>{0x01, 0x00, 0x05, 12, 0, 0, 0, 0, 0xF7, 0x09, 0xDF, 0x0C, 0}));
+    EXPECT_EQ(info.ImageWidth, 2551);
+    EXPECT_EQ(info.ImageLength, 3295);
+    EXPECT_EQ(info.XResolution.Whole, 300);
+
+    BuildScanParameters();            // a Scan at Letter 300 dpi
+    ScanSettings.ResolutionIndex = 0; // then 150 dpi
+    sim::Reset();
     sim::AddScanner(0);
     ASSERT_EQ(Ask(), TWRC_SUCCESS);
-    const std::vector<uint8_t> block = sim::BlocksWithOpcode(sim::kOpSetScanParameters).at(0);
-    EXPECT_EQ(std::vector<uint8_t>(block.begin() + 6, block.begin() + 19),
-              (std::vector<uint8_t>{0x01, 0x00, 0x05, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(info.ImageWidth, 0); // the scanner's answer for a 0 x 0 window
-    EXPECT_EQ(info.ImageLength, 0);
+    block = sim::BlocksWithOpcode(sim::kOpSetScanParameters).at(0);
+    EXPECT_EQ(block[6], 0x00); // 150 dpi
+    EXPECT_EQ(info.ImageWidth, 2551 / 2);
+    EXPECT_EQ(info.ImageLength, 3295 / 2);
+    EXPECT_EQ(info.XResolution.Whole, 150);
 }
 
 TEST_F(ImageInfoTest, StrideIsTheRowsBytesRoundedUpToFour) {
@@ -214,7 +230,7 @@ TEST_F(ImageInfoTest, ZeroThresholdNeverRefusesEvenAFullDrive) {
     host::SetDiskFreeSpace("C:\\", host::DiskSpace{8, 512, 0, 1000});
     ASSERT_EQ(Ask(), TWRC_SUCCESS);
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(info.ImageWidth, 0);
+    EXPECT_EQ(info.ImageWidth, 2480); // the scanner's answer, not the stand-by 100
     EXPECT_EQ(host::DiskFreeSpaceCalls(), std::vector<std::string>{"C:\\"});
 }
 

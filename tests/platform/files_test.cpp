@@ -211,6 +211,13 @@ TEST_F(HostFilesTest, WritePrivateProfileStringKeepsTheRestOfTheFile) {
     EXPECT_EQ(static_cast<int32_t>(PlatformGetPrivateProfileInt("Scan", "Brightness", 0, path)),
               -4);
     EXPECT_FALSE(PlatformWritePrivateProfileString("Scan", "Key", "1", "C:\\Missing\\a.ini"));
+
+    // A header with a NUL in it names another section, before and after a write.
+    host::WriteFileText(path, std::string("[Scan\0]\r\nPaper Size=x\r\n", 23));
+    EXPECT_TRUE(PlatformWritePrivateProfileString("Scan", "Paper Size", "2", path));
+    EXPECT_EQ(host::IniValue(path, "Scan", "Paper Size"), "2");
+    EXPECT_EQ(host::ReadFileText(path),
+              std::string("[Scan\0]\r\nPaper Size=x\r\n\r\n[Scan]\r\nPaper Size=2\r\n", 47));
 }
 
 } // namespace

@@ -285,6 +285,7 @@ check "at the next open: the dialog's 600 dpi, brightness 1 and the Letter frame
 check "$run: every strip is whole rows at its place" \
     all matches "$log" '^MEMXFER rc=TWRC_XFERDONE' ";;" lacks "$log" '^STRIP .* check=[^o]'
 page $run page1.bmp 2 300
+imageinfo $run 1 300 # enabled without the dialog: no Scan built the window
 check "UAXXXX.ini holds the capabilities' A4L and 300 dpi after close" \
     settings_are "$(settings_text 2 0 1 0 1)"
 

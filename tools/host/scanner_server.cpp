@@ -5,18 +5,12 @@
 // same simulated scanners as the host tests.
 //
 //   scanner_server --requests FIFO --answers FIFO [--log FILE]
-//                  [--transcript FILE] [--errors FILE] [--pages FILE]
-//                  [--ready FILE] [--connect-timeout SECONDS]
-//                  [--scenario FILE] [WORD...]
+//                  [--transcript FILE] [--errors FILE] [--ready FILE]
+//                  [--connect-timeout SECONDS] [--scenario FILE] [WORD...]
 //
 // The FIFOs are made when missing. --ready names a file written once both are
 // open (Wine may start then); --log gets one line per frame, --transcript the
 // simulator's transcript and --errors its protocol errors, both as they grow.
-// --pages gets one line per scan as it starts ("scan page=N slot=S width=W
-// height=H dpi=D total=BYTES") and one as its last byte is read ("complete
-// page=N bmp_bytes=B bmp_crc32=0x... pixels_crc32=0x..."): the size and the
-// CRC-32 of the BMP file a data source makes of that page (62-byte header,
-// black and white palette, rows bottom-up, set bits white), and of its rows.
 //
 // The scenario is a list of words, from the command line and from the lines
 // of the --scenario file ('#' starts a comment):
@@ -96,11 +90,6 @@ struct DeviceChannels {
     bool feederJam = false;
     int statusAfterReadData = 0;
     uint8_t statusAfterValue = 0;
-    // The scans seen, for the --pages record.
-    uint32_t pageNumber = 0;
-    int pagesCompleted = 0;
-    sim::ImageInfo scanInfo{};
-    uint32_t scanDpi = 0;
 };
 
 struct ServerOptions {
@@ -109,7 +98,6 @@ struct ServerOptions {
     std::string log;
     std::string transcript;
     std::string errors;
-    std::string pages;
     std::string ready;
     int connectTimeoutSeconds = 600;
     std::vector<int> stallReads;
@@ -125,7 +113,6 @@ struct ServerRecord {
     int answerFd = -1;
     bool connected = false;
     FILE* log = nullptr;
-    FILE* pages = nullptr;
     size_t transcriptWritten = 0;
     size_t errorsWritten = 0;
     int readsSeen = 0;
@@ -579,8 +566,6 @@ bool ParseCommandLine(int argc, char** argv) {
             good = next(&Options.transcript);
         } else if (arg == "--errors") {
             good = next(&Options.errors);
-        } else if (arg == "--pages") {
-            good = next(&Options.pages);
         } else if (arg == "--ready") {
             good = next(&Options.ready);
         } else if (arg == "--connect-timeout") {
@@ -840,97 +825,6 @@ void BeginChannel(int slot) {
     }
 }
 
-// ---- the scan record
-
-uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc) {
-    static uint32_t table[256];
-    static bool ready = false;
-    if (!ready) {
-        for (uint32_t n = 0; n < 256; ++n) {
-            uint32_t c = n;
-            for (int k = 0; k < 8; ++k) {
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            }
-            table[n] = c;
-        }
-        ready = true;
-    }
-    crc = ~crc;
-    for (size_t i = 0; i < size; ++i) {
-        crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    }
-    return ~crc;
-}
-
-void Put32(uint8_t* at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        at[i] = static_cast<uint8_t>(value >> (8 * i));
-    }
-}
-
-// The BMP file of a finished page as the data source hands it over, summed
-// up as its size and the CRC-32 of the whole file and of its rows.
-void WriteCompletedPage(const DeviceChannels& channels) {
-    const sim::ImageInfo& info = channels.scanInfo;
-    const uint32_t stride = ((info.pixelsPerLine + 7u) / 8u + 3u) / 4u * 4u;
-    const uint32_t height = info.lines;
-    const uint32_t scannerBytesPerLine = (info.pixelsPerScannerLine + 7u) / 8u;
-    uint8_t header[62] = {'B', 'M'};
-    Put32(header + 2, 62 + stride * height);
-    Put32(header + 10, 62);
-    Put32(header + 14, 40);
-    Put32(header + 18, info.pixelsPerLine);
-    Put32(header + 22, height);
-    header[26] = 1;
-    header[28] = 1;
-    Put32(header + 34, stride * height);
-    Put32(header + 38, channels.scanDpi * 10000 / 254);
-    Put32(header + 42, channels.scanDpi * 10000 / 254);
-    Put32(header + 46, 2);
-    Put32(header + 58, 0x00FFFFFF);
-    uint32_t fileCrc = Crc32(header, sizeof header, 0);
-    uint32_t rowsCrc = 0;
-    std::vector<uint8_t> row(stride);
-    for (uint32_t k = height; k-- > 0;) {
-        for (uint32_t b = 0; b < stride; ++b) {
-            row[b] = sim::ExpectedPageByte(channels.pageNumber, k, b, scannerBytesPerLine);
-        }
-        fileCrc = Crc32(row.data(), row.size(), fileCrc);
-        rowsCrc = Crc32(row.data(), row.size(), rowsCrc);
-    }
-    std::fprintf(Server.pages, "complete page=%u bmp_bytes=%u bmp_crc32=0x%X pixels_crc32=0x%X\n",
-                 channels.pageNumber, 62 + stride * height, fileCrc, rowsCrc);
-}
-
-// Notes every scan that started or finished since the last request.
-void RecordScans() {
-    if (Server.pages == nullptr) {
-        return;
-    }
-    static constexpr uint32_t kDpi[3] = {150, 300, 600};
-    for (int slot = 0; slot < sim::kSlotCount; ++slot) {
-        const sim::Device& device = sim::Slot(slot);
-        DeviceChannels& channels = Channels[static_cast<size_t>(slot)];
-        if (!device.present) {
-            continue;
-        }
-        if (device.pageNumber != channels.pageNumber) {
-            channels.pageNumber = device.pageNumber;
-            channels.scanInfo =
-                device.announced ? *device.announced : sim::CurrentImageInfo(device);
-            channels.scanDpi = kDpi[device.parameters[0] <= 2 ? device.parameters[0] : 1];
-            std::fprintf(Server.pages, "scan page=%u slot=%d width=%u height=%u dpi=%u total=%u\n",
-                         channels.pageNumber, slot, channels.scanInfo.pixelsPerLine,
-                         channels.scanInfo.lines, channels.scanDpi, device.scanTotal);
-        }
-        if (device.pagesCompleted != channels.pagesCompleted) {
-            channels.pagesCompleted = device.pagesCompleted;
-            WriteCompletedPage(channels);
-        }
-        std::fflush(Server.pages);
-    }
-}
-
 // ---- the requests
 
 bool IsStalledRead(int nth) {
@@ -999,7 +893,6 @@ Outcome Serve(const RelayHeader& request, const std::vector<uint8_t>& payload) {
         Note(tag + "write " + handle + " " + std::to_string(payload.size()) + " bytes: " +
              HexBytes(payload.data(), payload.size()) + " -> " + std::to_string(written));
         sent = SendAnswer(request, request.handle, written, {});
-        RecordScans();
         break;
     }
     case RELAY_OP_READ: {
@@ -1139,9 +1032,6 @@ int main(int argc, char** argv) {
     if (!Options.log.empty()) {
         Server.log = std::fopen(Options.log.c_str(), "w");
     }
-    if (!Options.pages.empty()) {
-        Server.pages = std::fopen(Options.pages.c_str(), "w");
-    }
     for (const std::string* path : {&Options.transcript, &Options.errors}) {
         if (!path->empty()) {
             std::ofstream truncate(*path, std::ios::trunc);
@@ -1157,9 +1047,6 @@ int main(int argc, char** argv) {
     FlushRecords();
     if (Server.log != nullptr) {
         std::fclose(Server.log);
-    }
-    if (Server.pages != nullptr) {
-        std::fclose(Server.pages);
     }
     close(Server.requestFd);
     close(Server.answerFd);

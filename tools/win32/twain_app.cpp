@@ -545,6 +545,15 @@ void TransferMemory(PageOutcome* outcome) {
         if (copy > 0 && data == nullptr) {
             note("no-memory");
         } else if (copy > 0 && at + copy <= kLargestImage) {
+            uint64_t whole =
+                g_app.haveInfo && g_app.lastInfo.ImageLength > 0
+                    ? static_cast<uint64_t>(g_app.lastInfo.ImageLength) * strip.BytesPerRow
+                    : 0;
+            if (image.capacity() == 0 && whole > at + copy && whole <= kLargestImage) {
+                // One block for the page, as an application that trusts
+                // DAT_IMAGEINFO holds it, instead of one per growth.
+                image.reserve(static_cast<size_t>(whole));
+            }
             if (image.size() < at + copy) {
                 image.resize(static_cast<size_t>(at + copy), 0);
             }

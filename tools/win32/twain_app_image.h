@@ -177,6 +177,13 @@ inline bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) 
         return false;
     }
     bytes->clear();
+    if (fseek(file, 0, SEEK_END) == 0) {
+        long size = ftell(file);
+        if (size > 0) {
+            bytes->reserve(static_cast<size_t>(size));
+        }
+        fseek(file, 0, SEEK_SET);
+    }
     uint8_t chunk[65536];
     size_t got;
     while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {

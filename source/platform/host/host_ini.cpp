@@ -211,8 +211,10 @@ bool PlatformWritePrivateProfileString(const char* section, const char* key, con
     if (stream == nullptr) {
         return false; // the folder does not exist
     }
+    // Lines go back byte for byte, a NUL inside one included: what the next
+    // read finds is what this one parsed.
     for (const std::string& line : lines) {
-        std::fputs(line.c_str(), stream);
+        std::fwrite(line.data(), 1, line.size(), stream);
         std::fputs("\r\n", stream);
     }
     std::fclose(stream);
